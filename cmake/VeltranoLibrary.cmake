@@ -1,0 +1,32 @@
+# veltrano_library(NAME [DEPS lib...]): a static library of every .cpp in the calling folder,
+# included from the project root ("dsp/CFirFilter.h"), built with our warnings.
+function(veltrano_library name)
+    cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+    if(sources)
+        add_library(${name} STATIC ${sources})
+        target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+        target_link_libraries(${name} PRIVATE veltrano_options PUBLIC ${ARG_DEPS})
+    else()
+        add_library(${name} INTERFACE)
+        target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+        target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+    endif()
+endfunction()
+
+# veltrano_test_suite(NAME [LIBS lib...]): one GoogleTest program of every *Test.cpp in the
+# calling folder; each test case becomes a CTest test.
+function(veltrano_test_suite name)
+    cmake_parse_arguments(ARG "" "" "LIBS;DEFINES" ${ARGN})
+    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*Test.cpp)
+    if(NOT sources)
+        return()
+    endif()
+    add_executable(${name} ${sources})
+    target_link_libraries(${name} PRIVATE veltrano_options ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+    if(ARG_DEFINES)
+        target_compile_definitions(${name} PRIVATE ${ARG_DEFINES})
+    endif()
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
+endfunction()

@@ -1,0 +1,19 @@
+// Constant tap tables of the enhancement engine. The sources that define them are written by
+// tools/firdesign and committed; do not edit them by hand.
+#pragma once
+
+namespace taps {
+
+// 256-tap antisymmetric high-pass (a 90-degree phase shifter band-limited to 200 Hz and up at
+// 14 700 Hz); the taps sum to exactly 0.
+inline constexpr int kHighPassCount = 256;
+extern const float kHighPass[kHighPassCount];
+
+// 256-tap symmetric anti-alias / anti-image low-passes for the resampler, one per factor.
+inline constexpr int kResampleCount = 256;
+extern const float kResample2[kResampleCount];
+extern const float kResample3[kResampleCount];
+extern const float kResample4[kResampleCount];
+extern const float kResample6[kResampleCount];
+
+} // namespace taps

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the tools need.
+# Idempotent: when everything is present it only checks and returns.
+set -euo pipefail
+
+packages=(
+    build-essential
+    cmake
+    ninja-build
+    pkg-config
+    libgtest-dev
+    libgmock-dev
+    libbenchmark-dev
+    clang-format
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "setup: installing ${missing[*]}" >&2
+if [ "$(id -u)" -ne 0 ]; then
+    SUDO=sudo
+else
+    SUDO=
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update
+$SUDO apt-get -o DPkg::Lock::Timeout=300 install -y --no-install-recommends "${missing[@]}"
