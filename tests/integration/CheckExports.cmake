@@ -1,0 +1,17 @@
+# Fails unless the plug-in binary's dynamic symbol table defines exactly VSTPluginMain and main.
+execute_process(COMMAND ${NM} -D --defined-only ${PLUGIN}
+    OUTPUT_VARIABLE symbols RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "nm failed on ${PLUGIN}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
+set(names "")
+foreach(line ${lines})
+    string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] " "" name "${line}")
+    list(APPEND names ${name})
+endforeach()
+list(SORT names)
+if(NOT names STREQUAL "VSTPluginMain;main")
+    message(FATAL_ERROR "exported: ${names}; expected only VSTPluginMain and main")
+endif()
+message(STATUS "exported: ${names}")
