@@ -12,6 +12,8 @@ packages=(
     libgmock-dev
     libbenchmark-dev
     clang-format
+    g++-mingw-w64-i686-posix
+    g++-mingw-w64-x86-64-posix
 )
 
 missing=()

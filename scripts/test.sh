@@ -1,12 +1,20 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds everything and runs every test: once in a release build (with the
-# benchmarks built, not run) and once with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Sets up the machine, builds everything and runs every test: the Windows cross-builds of the
+# plug-in (32- and 64-bit, compile and link only), a release build (benchmarks built, not run)
+# with its tests, and a build with AddressSanitizer and UndefinedBehaviorSanitizer with its tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
+
+echo "== Windows cross-builds of the plug-in"
+for arch in i686 x86_64; do
+    cmake -S . -B "build-win-$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELTRANO_TESTS=OFF \
+        -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-w64-$arch.cmake" >/dev/null
+    cmake --build "build-win-$arch" -j "$jobs" --target VeltranoVST
+done
 
 echo "== release build and tests"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELTRANO_BENCH=ON >/dev/null
@@ -16,5 +24,5 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 echo "== sanitizer build and tests"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRANO_SANITIZE=ON >/dev/null
 cmake --build build-asan -j "$jobs"
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-asan --output-on-failure -j "$jobs"
