@@ -12,6 +12,7 @@ packages=(
     libgmock-dev
     libbenchmark-dev
     clang-format
+    libfftw3-dev
     g++-mingw-w64-i686-posix
     g++-mingw-w64-x86-64-posix
 )
