@@ -279,8 +279,10 @@ std::vector<double> tapsFromReference(const Reference& ref, int r, Symmetry symm
         const auto um = static_cast<std::size_t>(m);
         const Real b = m == 1 ? c[0] + s * c[1] / 2.0L : (c[um - 1] + s * c[um]) / 2.0L;
         const auto half = static_cast<double>(b / 2.0L);
-        taps[static_cast<std::size_t>(r - m)] = half;
-        taps[static_cast<std::size_t>(r - 1 + m)] = symmetry == Symmetry::Symmetric ? half : -half;
+        const auto lower = static_cast<std::size_t>(r - m);
+        const auto upper = static_cast<std::size_t>(n - 1) - lower;
+        taps[lower] = half;
+        taps[upper] = symmetry == Symmetry::Symmetric ? half : -half;
     }
     return taps;
 }
