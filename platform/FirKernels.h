@@ -1,0 +1,25 @@
+// Inner loops of the FIR engine (internal to platform/).
+#pragma once
+
+#include "platform/FirEngine.h"
+
+#include <cstddef>
+
+namespace platform::detail {
+
+// Lanes of the widest pass of any kernel. A kernel reads source samples up to this many places
+// past the last output it was asked for (the last pass always runs at full width and its
+// surplus lanes are discarded), so every source array needs this much readable slack.
+inline constexpr unsigned kKernelPad = 64;
+
+// out[l] = sum_{k=0}^{tapCount-1} taps[k] * src[offsets[k] + l] for l in [0, count), each
+// output accumulated from k = 0 upward starting at +0. `tail` receives the full last pass when
+// count is not a multiple of the pass width (room for kKernelPad floats). src[offsets[k] + l]
+// must be readable for l < count + kKernelPad - 1.
+using ConvolveFn = void (*)(const float* taps, const std::ptrdiff_t* offsets, unsigned tapCount,
+                            const float* src, float* out, unsigned count, float* tail);
+
+// The routine of the active kernel.
+ConvolveFn activeConvolve();
+
+} // namespace platform::detail

@@ -1,0 +1,391 @@
+#include "platform/FirEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+using platform::FirKernel;
+using platform::FirState;
+
+namespace {
+
+std::vector<float> randomSignal(std::size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+    std::vector<float> x(n);
+    for (float& v : x) {
+        v = dist(rng);
+    }
+    return x;
+}
+
+// y[n] = sum h[m] x[n-m] from m = 0 upward in single precision: a multiply and an add per tap,
+// or one fused multiply-add.
+std::vector<float> scalarReference(const std::vector<float>& h, const std::vector<float>& x,
+                                   bool fused) {
+    std::vector<float> y(x.size());
+    for (std::size_t n = 0; n < x.size(); ++n) {
+        float acc = 0.0f;
+        for (std::size_t m = 0; m < h.size() && m <= n; ++m) {
+            if (fused) {
+                acc = std::fma(h[m], x[n - m], acc);
+            } else {
+                const float product = h[m] * x[n - m];
+                acc = acc + product;
+            }
+        }
+        y[n] = acc;
+    }
+    return y;
+}
+
+std::vector<double> doubleReference(const std::vector<float>& h, const std::vector<float>& x) {
+    std::vector<double> y(x.size());
+    for (std::size_t n = 0; n < x.size(); ++n) {
+        double acc = 0.0;
+        for (std::size_t m = 0; m < h.size() && m <= n; ++m) {
+            acc += static_cast<double>(h[m]) * x[n - m];
+        }
+        y[n] = acc;
+    }
+    return y;
+}
+
+bool sameBits(float a, float b) {
+    return std::memcmp(&a, &b, sizeof(float)) == 0;
+}
+
+// Block lengths summing to `total`, including empty and one-sample blocks.
+std::vector<unsigned> randomBlocks(unsigned total, unsigned seed, unsigned longest = 3000) {
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<unsigned> len(0, longest);
+    std::vector<unsigned> blocks;
+    unsigned done = 0;
+    while (done < total) {
+        unsigned c = std::min(len(rng), total - done);
+        if (blocks.size() % 7 == 3) {
+            c = std::min(1u, total - done);
+        }
+        blocks.push_back(c);
+        done += c;
+    }
+    return blocks;
+}
+
+// Selects a kernel for the lifetime of the object.
+class KernelScope {
+public:
+    explicit KernelScope(FirKernel kernel) : previous(platform::activeFirKernel()) {
+        platform::selectFirKernel(kernel);
+    }
+    ~KernelScope() { platform::selectFirKernel(previous); }
+    KernelScope(const KernelScope&) = delete;
+    KernelScope& operator=(const KernelScope&) = delete;
+
+private:
+    FirKernel previous;
+};
+
+constexpr float kGuard = 12345.0f; // written past every output, must survive
+
+class FirEngineKernel : public ::testing::TestWithParam<FirKernel> {
+protected:
+    void SetUp() override {
+        if (!platform::firKernelAvailable(GetParam())) {
+            GTEST_SKIP() << "kernel not available on this processor";
+        }
+        scope = std::make_unique<KernelScope>(GetParam());
+    }
+    void TearDown() override { scope.reset(); }
+    bool fused() const { return GetParam() == FirKernel::Avx2Fma; }
+
+    std::unique_ptr<KernelScope> scope;
+};
+
+TEST_P(FirEngineKernel, MatchesTheScalarLoopBitForBitAndTheDoubleSumClosely) {
+    const std::vector<float> x = randomSignal(5000, 1); // several chunks and a partial pass
+    for (unsigned n : {1u, 2u, 5u, 73u, 256u, 512u}) {
+        SCOPED_TRACE(n);
+        const std::vector<float> h = randomSignal(n, 100 + n);
+        FirState state;
+        ASSERT_EQ(state.init(h.data(), n), 0);
+        std::vector<float> y(x.size() + 8, kGuard);
+        state.filter(x.data(), y.data(), static_cast<unsigned>(x.size()));
+
+        const std::vector<float> exact = scalarReference(h, x, fused());
+        const std::vector<double> precise = doubleReference(h, x);
+        double sumAbs = 0.0;
+        for (float v : h) {
+            sumAbs += std::fabs(v);
+        }
+        const double tolerance = n * std::numeric_limits<float>::epsilon() * sumAbs;
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            ASSERT_TRUE(sameBits(y[i], exact[i])) << "sample " << i;
+            ASSERT_NEAR(y[i], precise[i], tolerance) << "sample " << i;
+        }
+        for (std::size_t i = x.size(); i < y.size(); ++i) {
+            ASSERT_EQ(y[i], kGuard);
+        }
+    }
+}
+
+TEST_P(FirEngineKernel, BlocksOfAnyLengthGiveTheSameSamplesAsOneBlock) {
+    const std::vector<float> h = randomSignal(256, 7);
+    const std::vector<float> x = randomSignal(20000, 8);
+    FirState whole;
+    ASSERT_EQ(whole.init(h.data(), 256), 0);
+    std::vector<float> expected(x.size());
+    whole.filter(x.data(), expected.data(), static_cast<unsigned>(x.size()));
+
+    for (bool inPlace : {false, true}) {
+        SCOPED_TRACE(inPlace ? "in place" : "separate output");
+        FirState pieces;
+        ASSERT_EQ(pieces.init(h.data(), 256), 0);
+        std::vector<float> buffer = x;
+        std::vector<float> y(x.size());
+        unsigned at = 0;
+        for (unsigned c : randomBlocks(static_cast<unsigned>(x.size()), inPlace ? 11 : 12)) {
+            pieces.filter(buffer.data() + at, inPlace ? buffer.data() + at : y.data() + at, c);
+            at += c;
+        }
+        const std::vector<float>& got = inPlace ? buffer : y;
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            ASSERT_TRUE(sameBits(got[i], expected[i])) << "sample " << i;
+        }
+    }
+}
+
+TEST_P(FirEngineKernel, NewTapsKeepTheHistoryAndClearingForgetsIt) {
+    const std::vector<float> h1 = randomSignal(64, 21);
+    const std::vector<float> h2 = randomSignal(64, 22);
+    const std::vector<float> x = randomSignal(300, 23);
+    FirState state;
+    ASSERT_EQ(state.init(h1.data(), 64), 0);
+    std::vector<float> y(300);
+    state.filter(x.data(), y.data(), 200);
+    state.setTaps(h2.data());
+    state.filter(x.data() + 200, y.data() + 200, 100);
+    const std::vector<float> continued = scalarReference(h2, x, fused());
+    for (std::size_t i = 200; i < 300; ++i) {
+        ASSERT_TRUE(sameBits(y[i], continued[i])) << i;
+    }
+
+    state.clearHistory();
+    state.filter(x.data(), y.data(), 100);
+    const std::vector<float> fresh = scalarReference(h2, x, fused());
+    for (std::size_t i = 0; i < 100; ++i) {
+        ASSERT_TRUE(sameBits(y[i], fresh[i])) << i;
+    }
+}
+
+TEST_P(FirEngineKernel, DecimationComputesExactlyTheKeptSamples) {
+    const std::vector<float> h = randomSignal(256, 31);
+    const std::vector<float> x = randomSignal(9000, 32);
+    FirState full;
+    ASSERT_EQ(full.init(h.data(), 256), 0);
+    std::vector<float> filtered(x.size());
+    full.filter(x.data(), filtered.data(), static_cast<unsigned>(x.size()));
+
+    // Steps beyond the polyphase limit take the filter-everything path.
+    for (unsigned step : {1u, 2u, 3u, 4u, 5u, 6u, 16u, 17u, 40u}) {
+        SCOPED_TRACE(step);
+        FirState state;
+        ASSERT_EQ(state.init(h.data(), 256), 0);
+        std::vector<float> y(x.size() / step + 8, kGuard);
+        unsigned phase = step / 2; // offset of the next kept sample in the next block
+        unsigned at = 0;
+        unsigned kept = 0;
+        for (unsigned c : randomBlocks(static_cast<unsigned>(x.size()), step)) {
+            const unsigned k =
+                state.filterDecimated(x.data() + at, c, phase, step, y.data() + kept);
+            for (unsigned i = 0; i < k; ++i) {
+                ASSERT_TRUE(sameBits(y[kept + i], filtered[at + phase + step * i]));
+            }
+            ASSERT_EQ(k, phase < c ? (c - 1 - phase) / step + 1 : 0u);
+            phase = phase + step * k - c;
+            at += c;
+            kept += k;
+        }
+        EXPECT_EQ(kept, (x.size() - step / 2 + step - 1) / step);
+        EXPECT_EQ(y[kept], kGuard);
+    }
+}
+
+TEST_P(FirEngineKernel, StuffingMatchesFilteringTheStuffedSignalBitForBit) {
+    const std::vector<float> x = randomSignal(4000, 41);
+    for (unsigned n : {256u, 7u}) {
+        for (unsigned step : {1u, 2u, 3u, 4u, 5u, 6u, 16u, 17u}) {
+            SCOPED_TRACE(std::to_string(n) + " taps, step " + std::to_string(step));
+            const std::vector<float> h = randomSignal(n, 42 + step);
+            FirState poly;
+            FirState plain;
+            ASSERT_EQ(poly.init(h.data(), n), 0);
+            ASSERT_EQ(plain.init(h.data(), n), 0);
+            const float scale = static_cast<float>(step);
+            unsigned phase = 0;
+            unsigned at = 0;
+            std::mt19937 rng(step);
+            for (unsigned c : randomBlocks(static_cast<unsigned>(x.size()), 43 + step, 1200)) {
+                // Now and then the room is short: the inputs that do not fit are dropped.
+                unsigned outCount = step * c;
+                if (rng() % 5 == 0) {
+                    outCount = static_cast<unsigned>(rng() % (outCount + 1));
+                }
+                std::vector<float> stuffed(outCount, 0.0f);
+                unsigned placed = 0;
+                for (unsigned i = 0; i < c && phase + step * i < outCount; ++i, ++placed) {
+                    stuffed[phase + step * i] = x[at + i] * scale;
+                }
+                std::vector<float> expected(outCount);
+                plain.filter(stuffed.data(), expected.data(), outCount);
+                std::vector<float> y(outCount + 4, kGuard);
+                ASSERT_EQ(
+                    poly.filterStuffed(x.data() + at, c, phase, step, scale, y.data(), outCount),
+                    placed);
+                for (unsigned i = 0; i < outCount; ++i) {
+                    ASSERT_TRUE(sameBits(y[i], expected[i])) << "sample " << i;
+                }
+                ASSERT_EQ(y[outCount], kGuard);
+                phase = phase + step * placed - outCount;
+                at += c;
+            }
+        }
+    }
+}
+
+TEST_P(FirEngineKernel, StuffingStaysExactWhenTheShortCutDoesNotApply) {
+    const std::vector<float> x = randomSignal(600, 51);
+    auto compare = [&](std::vector<float> h, bool offGridHistory) {
+        const auto n = static_cast<unsigned>(h.size());
+        FirState poly;
+        FirState plain;
+        ASSERT_EQ(poly.init(h.data(), n), 0);
+        ASSERT_EQ(plain.init(h.data(), n), 0);
+        std::vector<float> scratch(100);
+        if (offGridHistory) { // ordinary samples leave non-zeros between the grid positions
+            poly.filter(x.data(), scratch.data(), 100);
+            plain.filter(x.data(), scratch.data(), 100);
+        }
+        std::vector<float> stuffed(600, 0.0f);
+        for (unsigned i = 0; i < 200; ++i) {
+            stuffed[1 + 3 * i] = x[i] * 3.0f;
+        }
+        std::vector<float> expected(600);
+        std::vector<float> y(600);
+        plain.filter(stuffed.data(), expected.data(), 600);
+        ASSERT_EQ(poly.filterStuffed(x.data(), 200, 1, 3, 3.0f, y.data(), 600), 200u);
+        for (unsigned i = 0; i < 600; ++i) {
+            ASSERT_TRUE(sameBits(y[i], expected[i]) ||
+                        (std::isnan(y[i]) && std::isnan(expected[i])))
+                << i;
+        }
+    };
+    compare(randomSignal(64, 52), true);
+    std::vector<float> withInfinity = randomSignal(64, 53);
+    withInfinity[10] = std::numeric_limits<float>::infinity(); // inf * 0 is NaN, not 0
+    compare(withInfinity, false);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, FirEngineKernel,
+                         ::testing::Values(FirKernel::Generic, FirKernel::Sse2, FirKernel::Avx2Fma),
+                         [](const ::testing::TestParamInfo<FirKernel>& info) {
+                             switch (info.param) {
+                             case FirKernel::Generic:
+                                 return std::string("Generic");
+                             case FirKernel::Sse2:
+                                 return std::string("Sse2");
+                             case FirKernel::Avx2Fma:
+                                 return std::string("Avx2Fma");
+                             }
+                             return std::string("Unknown");
+                         });
+
+TEST(FirEngine, KernelsWithoutFusedMultiplyAddAgreeBitForBit) {
+    if (!platform::firKernelAvailable(FirKernel::Sse2)) {
+        GTEST_SKIP() << "no SSE2 kernel in this build";
+    }
+    const std::vector<float> h = randomSignal(73, 61);
+    const std::vector<float> x = randomSignal(1000, 62);
+    std::vector<float> generic(x.size());
+    std::vector<float> sse2(x.size());
+    {
+        KernelScope scope(FirKernel::Generic);
+        FirState state;
+        ASSERT_EQ(state.init(h.data(), 73), 0);
+        state.filter(x.data(), generic.data(), 1000);
+    }
+    {
+        KernelScope scope(FirKernel::Sse2);
+        FirState state;
+        ASSERT_EQ(state.init(h.data(), 73), 0);
+        state.filter(x.data(), sse2.data(), 1000);
+    }
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        ASSERT_TRUE(sameBits(generic[i], sse2[i])) << i;
+    }
+}
+
+TEST(FirEngine, KernelSelection) {
+    EXPECT_TRUE(platform::firKernelAvailable(FirKernel::Generic));
+    EXPECT_TRUE(platform::firKernelAvailable(platform::bestFirKernel()));
+    const FirKernel before = platform::activeFirKernel();
+    EXPECT_TRUE(platform::selectFirKernel(FirKernel::Generic));
+    EXPECT_EQ(platform::activeFirKernel(), FirKernel::Generic);
+    if (!platform::firKernelAvailable(FirKernel::Avx2Fma)) {
+        EXPECT_FALSE(platform::selectFirKernel(FirKernel::Avx2Fma));
+        EXPECT_EQ(platform::activeFirKernel(), FirKernel::Generic);
+    }
+    platform::selectFirKernel(before);
+}
+
+TEST(FirEngine, DegenerateStatesFilterToZeroAndNeverWritePastTheOutput) {
+    const std::vector<float> x = randomSignal(100, 71);
+    std::vector<float> y(104, kGuard);
+
+    FirState never; // not initialised
+    never.filter(x.data(), y.data(), 100);
+    EXPECT_EQ(y[0], 0.0f);
+    EXPECT_EQ(y[99], 0.0f);
+    EXPECT_EQ(y[100], kGuard);
+
+    FirState empty;
+    ASSERT_EQ(empty.init(nullptr, 0), 0); // no taps: the empty sum
+    y.assign(104, kGuard);
+    empty.filter(x.data(), y.data(), 100);
+    EXPECT_EQ(y[50], 0.0f);
+    EXPECT_EQ(y[100], kGuard);
+    y.assign(104, kGuard);
+    EXPECT_EQ(empty.filterDecimated(x.data(), 100, 1, 3, y.data()), 33u);
+    EXPECT_EQ(y[32], 0.0f);
+    EXPECT_EQ(y[33], kGuard);
+
+    FirState state;
+    EXPECT_EQ(state.init(nullptr, 4), 2);
+    EXPECT_FALSE(state.ready());
+    const std::vector<float> h = randomSignal(16, 72);
+    ASSERT_EQ(state.init(h.data(), 16), 0);
+    y.assign(104, kGuard);
+    state.filter(x.data(), y.data(), 0);
+    EXPECT_EQ(y[0], kGuard);
+    EXPECT_EQ(state.filterDecimated(x.data(), 100, 0, 0, y.data()), 0u); // step 0: nothing kept
+    EXPECT_EQ(state.filterDecimated(x.data(), 100, 100, 3, y.data()), 0u);
+    EXPECT_EQ(y[0], kGuard);
+    EXPECT_EQ(state.filterStuffed(x.data(), 10, 0, 0, 1.0f, y.data(), 100), 0u);
+    EXPECT_EQ(y[100], kGuard);
+    EXPECT_EQ(state.filterStuffed(x.data(), 0, 0, 3, 1.0f, y.data(), 0), 0u);
+
+    // A failed init leaves the working state alone.
+    EXPECT_EQ(state.init(nullptr, 8), 2);
+    EXPECT_TRUE(state.ready());
+    EXPECT_EQ(state.tapCount(), 16u);
+    state.release();
+    EXPECT_FALSE(state.ready());
+}
+
+} // namespace
