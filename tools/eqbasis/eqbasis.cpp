@@ -15,11 +15,15 @@
 // at its own edges; the Kaiser parameter beta sets the trade between transition width and the
 // stop band. The bands are computed in double and rounded to float once, at the end.
 //
-// At 16 000 Hz, beta = 4.25 gives transitions (-0.5 dB to -25 dB) of 62.4 Hz and a stop band
-// at least 47 dB down from 60 Hz outside an edge; beta = 4 would leave under 1 dB of margin on
-// a 44 dB stop band, beta = 4.5 transitions within 1 Hz of 65 Hz. The 14 700 Hz set spans more
-// time with the same 511 taps, so for transitions of the same width in Hz it takes a larger
-// beta, 4.95, which also deepens its stop band.
+// The stop-band sidelobes of the low-passes next to a band decide how exactly a cut band keeps
+// its setting: with all other bands at 0 dB the response at a band's centre is g + (1 - g) e,
+// where e is what the neighbouring edges leak there, 80 to 100 Hz from them in the narrow low
+// bands. At 16 000 Hz, beta = 4.5 gives transitions (-0.5 dB to -25 dB) of 64.4 Hz, just inside
+// 65 Hz, stop bands at least 49 dB down from 60 Hz outside an edge, and a band cut to -30 dB
+// reads -28.8 to -30.9 dB at its centre; a smaller beta narrows the transitions but lets the cut
+// stray further (beta = 4.25: -28.6 to -31.2 dB), a larger one widens them beyond 65 Hz. The
+// 14 700 Hz set spans more time with the same 511 taps, so for transitions of the same width in
+// Hz it takes a larger beta, 5.2 (64.0 Hz; a -30 dB cut reads -29.5 to -30.5 dB).
 //
 // The output is deterministic: the phases are reduced exactly in integers before the sine, every
 // filter is computed for one half and mirrored, and floats are printed with enough digits to
@@ -47,7 +51,7 @@ using eqbasis::kEqBasisSets;
 using eqbasis::kEqBasisTaps;
 
 // Kaiser window parameter per basis set (see above).
-constexpr double kBeta[kEqBasisSets] = {4.25, 4.95};
+constexpr double kBeta[kEqBasisSets] = {4.5, 5.2};
 
 // Half the filter length: the taps run from centre - kHalf to centre + kHalf.
 constexpr int kHalf = kEqBasisCentre;
