@@ -1,5 +1,9 @@
 #include "plugin/VeltranoVST.h"
 
+#include "common/ScopedDenormals.h"
+#include "dsp/TapTables.h"
+#include "plugin/EqualizerBasis.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -37,6 +41,42 @@ void copyArrangement(VstSpeakerArrangement& target, const VstSpeakerArrangement&
     target = copy;
 }
 
+// One row of the sample-rate table.
+struct RateRow {
+    int hostRate;               // Hz, as the host gives it, truncated
+    VstInt32 f;                 // decimation factor
+    VstInt32 g;                 // interpolation factor
+    std::uint32_t hostBlock;    // frames collected per internal block
+    std::uint32_t extraLatency; // chain delay x F / G plus the resampling filters' delay
+};
+
+// Host block x G / F is 2048 in every row; the extra latency is 2596 x F / G frames plus the
+// resampling filters' delay: 128 frames where G is 2 or 4, 256 where only F is above 1.
+constexpr RateRow kRateTable[] = {
+    {8000, 1, 2, 1024, 1426},   {11025, 3, 4, 1536, 2075},   {22050, 3, 2, 3072, 4150},
+    {32000, 2, 1, 4096, 5448},  {44100, 3, 1, 6144, 8044},   {48000, 3, 1, 6144, 8044},
+    {64000, 4, 1, 8192, 10640}, {88200, 6, 1, 12288, 15832}, {96000, 6, 1, 12288, 15832},
+};
+// Any other rate runs the stages at the host rate itself.
+constexpr RateRow kOtherRate = {0, 1, 1, 2048, 2596};
+
+RateRow rateRow(int hostRate) {
+    for (const RateRow& row : kRateTable) {
+        if (row.hostRate == hostRate) {
+            return row;
+        }
+    }
+    RateRow row = kOtherRate;
+    row.hostRate = hostRate;
+    return row;
+}
+
+// Input samples enter the chain only as finite numbers: a NaN or infinity from the host would
+// otherwise stay in every filter history and detector it reaches.
+float finiteOrZero(float x) {
+    return std::isfinite(x) ? x : 0.0f;
+}
+
 void makeStereo(VstSpeakerArrangement& target) {
     target = VstSpeakerArrangement{};
     target.type = kSpeakerArrStereo;
@@ -67,8 +107,19 @@ VeltranoVST::VeltranoVST(audioMasterCallback audioMaster)
     maxGainLinear = kInitialMaxGainLinear;
     maxGain = clamp(dbFromGain(kInitialMaxGainLinear) / kMaxGainRangeDb);
 
-    for (auto& detector : humDetect) {
-        detector = std::make_unique<CHumDetect>(); // starts at 60 Hz, matching humFrequency
+    for (int c = 0; c < kNumChannels; ++c) {
+        // Both resamplers start at their constructed factor; setSampleRate gives the real ones.
+        resampleF[c] = std::make_unique<CResample>();
+        resampleG[c] = std::make_unique<CResample>();
+        highPass[c] = std::make_unique<CFirFilter>();
+        highPass[c]->init();
+        highPass[c]->setTaps(taps::kHighPass, taps::kHighPassCount);
+        humDetect[c] = std::make_unique<CHumDetect>(); // starts at 60 Hz, matching humFrequency
+        equalizer[c] = std::make_unique<CFirFilter>();
+        equalizer[c]->init();
+        for (int stage = 0; stage < kNumStages; ++stage) {
+            bypassLine[stage][c].assign(kBypassDelay[stage], 0.0f);
+        }
     }
 
     const float flatValue = clamp((dbFromGain(1.0f) + kEqRangeDb) / kEqRangeDb);
@@ -105,16 +156,201 @@ bool VeltranoVST::switchOn(VstInt32 index) {
     return index == kAggressive ? value > 0.5f : value == 1.0f;
 }
 
-void VeltranoVST::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) {
-    // Until the processing chain exists the plug-in plays silence.
-    (void)inputs;
-    if (sampleFrames < 1 || outputs == nullptr) {
+void VeltranoVST::setSampleRate(float rate) {
+    if (!(rate >= 1.0f && rate < 2147483648.0f)) {
         return;
     }
-    const int channels = std::clamp(inputArrangement.numChannels, 0, kNumChannels);
+    const int hostRate = static_cast<int>(rate);
+    const RateRow row = rateRow(hostRate);
+    factorF = row.f;
+    factorG = row.g;
+    hostBlock = row.hostBlock;
+    extraLatency = row.extraLatency;
+    setInitialDelay(static_cast<VstInt32>(hostBlock + extraLatency));
+    ioChanged();
+
+    const std::size_t internalBlock = static_cast<std::size_t>(hostBlock) *
+                                      static_cast<std::size_t>(factorG) /
+                                      static_cast<std::size_t>(factorF);
+    const std::size_t highRateBlock =
+        static_cast<std::size_t>(hostBlock) * static_cast<std::size_t>(factorG);
+    inputHistory.assign(internalBlock + kChainDelay, 0.0f);
+    rateBuffer.assign(highRateBlock, 0.0f);
+    for (int c = 0; c < kNumChannels; ++c) {
+        inputBlock[c].assign(hostBlock, 0.0f);
+        outputBlock[c].assign(hostBlock, 0.0f);
+        workA[c].assign(internalBlock, 0.0f);
+        workB[c].assign(internalBlock, 0.0f);
+        if (factorF > 1) {
+            resampleF[c]->setFactor(factorF);
+        }
+        if (factorG > 1) {
+            resampleG[c]->setFactor(factorG);
+        }
+    }
+
+    // From here on the base's sampleRate holds the internal rate.
+    const float internalRate =
+        static_cast<float>(static_cast<double>(factorG) * hostRate / static_cast<double>(factorF));
+    AudioEffect::setSampleRate(internalRate);
+
+    for (auto& detector : humDetect) {
+        if (std::fabs(internalRate - detector->sampleRate) >= 0.001f) {
+            detector->sampleRate = internalRate;
+        }
+    }
+}
+
+void VeltranoVST::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) {
+    if (sampleFrames < 1 || inputs == nullptr || outputs == nullptr) {
+        return;
+    }
+    const int channels = std::clamp(inputArrangement.numChannels, 1, kNumChannels);
+    if (hostBlock == 0) {
+        // No sample rate yet, so no buffers: play silence.
+        for (int c = 0; c < channels; ++c) {
+            if (outputs[c] != nullptr) {
+                std::fill(outputs[c], outputs[c] + sampleFrames, 0.0f);
+            }
+        }
+        return;
+    }
+    ScopedFlushDenormals denormals;
+
+    // Frame by frame the input goes into the block buffer and the output comes from the block
+    // computed one host block earlier; whole runs of frames are copied at once, inputs of a
+    // run before outputs, so outputs may be the input arrays.
+    const std::uint32_t frames = static_cast<std::uint32_t>(sampleFrames);
+    std::uint32_t n = 0;
+    while (n < frames) {
+        if (fillPosition >= hostBlock) {
+            processBlock(channels);
+            fillPosition = 0;
+        }
+        const std::uint32_t run = std::min(frames - n, hostBlock - fillPosition);
+        for (int c = 0; c < channels; ++c) {
+            float* collected = inputBlock[c].data() + fillPosition;
+            if (inputs[c] != nullptr) {
+                std::transform(inputs[c] + n, inputs[c] + n + run, collected, finiteOrZero);
+            } else {
+                std::fill(collected, collected + run, 0.0f);
+            }
+        }
+        for (int c = 0; c < channels; ++c) {
+            if (outputs[c] != nullptr) {
+                const float* played = outputBlock[c].data() + fillPosition;
+                std::copy(played, played + run, outputs[c] + n);
+            }
+        }
+        fillPosition += run;
+        n += run;
+    }
+}
+
+void VeltranoVST::bypass(Stage stage, int channel, bool on, const float* input, float* output,
+                         unsigned count) {
+    std::vector<float>& line = bypassLine[stage][channel];
+    const unsigned delay = static_cast<unsigned>(line.size());
+    if (count < delay) {
+        return; // the fixed internal block is never shorter than a delay
+    }
+    if (!on) {
+        std::copy(line.begin(), line.end(), output);
+        std::copy(input, input + (count - delay), output + delay);
+    }
+    std::copy(input + (count - delay), input + count, line.begin());
+}
+
+void VeltranoVST::buildEqualizerTaps() {
+    const int set =
+        getSampleRate() > 15350.0f ? eqbasis::kEqBasisSet16000 : eqbasis::kEqBasisSet14700;
+    // Accumulated in single precision in ascending band order, tap by tap.
+    std::fill(std::begin(eqTaps), std::end(eqTaps), 0.0f);
+    for (int band = 0; band < kNumEqBands; ++band) {
+        const float gain = bandGains[band];
+        const float* basis = eqbasis::kEqualizerBasis[set][band];
+        for (unsigned k = 0; k < kEqTaps; ++k) {
+            eqTaps[k] += gain * basis[k];
+        }
+    }
+}
+
+void VeltranoVST::processBlock(int channels) {
+    unsigned count[kNumChannels] = {0, 0};
+
+    // Into the internal rate.
     for (int c = 0; c < channels; ++c) {
-        if (outputs[c] != nullptr) {
-            std::fill(outputs[c], outputs[c] + sampleFrames, 0.0f);
+        unsigned n = hostBlock;
+        if (factorG > 1) {
+            resampleG[c]->interpolate(inputBlock[c].data(), rateBuffer.data(), hostBlock,
+                                      static_cast<unsigned>(rateBuffer.size()), &n);
+        } else {
+            std::copy(inputBlock[c].begin(), inputBlock[c].end(), rateBuffer.begin());
+        }
+        unsigned m = n;
+        if (factorF > 1) {
+            resampleF[c]->decimate(rateBuffer.data(), workA[c].data(), n, &m);
+        } else {
+            std::copy(rateBuffer.begin(), rateBuffer.begin() + n, workA[c].begin());
+        }
+        count[c] = m;
+    }
+
+    // The input that lines up with this block's output, for the spectrum display.
+    const std::size_t keep = inputHistory.size() - count[0];
+    std::copy(inputHistory.begin() + count[0], inputHistory.end(), inputHistory.begin());
+    std::copy(workA[0].begin(), workA[0].begin() + count[0], inputHistory.begin() + keep);
+
+    // Auto-normalize: the stage is not built yet, so it counts as switched off.
+    for (int c = 0; c < channels; ++c) {
+        bypass(kStageNormalize, c, false, workA[c].data(), workB[c].data(), count[c]);
+    }
+
+    const bool highPassOn = switchOn(kHighPass);
+    const bool equalizerOn = switchOn(kEqualizer);
+    for (int c = 0; c < channels; ++c) {
+        float* a = workA[c].data();
+        float* b = workB[c].data();
+        unsigned n = count[c];
+
+        highPass[c]->filter(b, a, n, &n);
+        bypass(kStageHighPass, c, highPassOn, b, a, n);
+
+        // Hum filter: not built yet, counts as switched off.
+        bypass(kStageHum, c, false, a, b, n);
+
+        // Predictable noise reduction: not built yet; switched off it is a plain copy.
+        std::copy(b, b + n, a);
+
+        // Random noise reduction: not built yet, counts as switched off.
+        bypass(kStageRandom, c, false, a, b, n);
+
+        buildEqualizerTaps();
+        equalizer[c]->updateTaps(eqTaps, kEqTaps);
+        equalizer[c]->filter(b, a, n, &n);
+        bypass(kStageEqualizer, c, equalizerOn, b, a, n);
+        count[c] = n;
+    }
+
+    // Automatic gain control: not built yet, counts as switched off.
+    for (int c = 0; c < channels; ++c) {
+        bypass(kStageGain, c, false, workA[c].data(), workB[c].data(), count[c]);
+    }
+
+    // Back to the host rate.
+    for (int c = 0; c < channels; ++c) {
+        unsigned n = count[c];
+        if (factorF > 1) {
+            resampleF[c]->interpolate(workB[c].data(), rateBuffer.data(), n,
+                                      n * static_cast<unsigned>(factorF), &n);
+        } else {
+            std::copy(workB[c].begin(), workB[c].begin() + n, rateBuffer.begin());
+        }
+        unsigned m = n;
+        if (factorG > 1) {
+            resampleG[c]->decimate(rateBuffer.data(), outputBlock[c].data(), n, &m);
+        } else {
+            std::copy(rateBuffer.begin(), rateBuffer.begin() + n, outputBlock[c].begin());
         }
     }
 }

@@ -1,17 +1,30 @@
-// The plug-in object: the descriptor values, the parameter model and the speaker arrangements.
+// The plug-in object: the descriptor values, the parameter model, the speaker arrangements, the
+// sample-rate handling and the processing chain.
 //
-// Parameter values are 32-bit floats written whole from whichever thread sets them and read by
-// the audio path once per block; no locks. The hum frequency's working value lives in the two
-// channels' hum detectors.
+// The chain collects the host's frames into a host block of fixed length, converts each full
+// block to the internal rate (14 700 or 16 000 Hz) by integer interpolation and decimation,
+// runs the restoration stages on internal blocks of 2048 samples and converts back; the output
+// plays one host block later. Latency: host block + extra latency frames, reported as the
+// descriptor's initialDelay.
+//
+// Threading: parameter values are 32-bit floats written whole from whichever thread sets them
+// and read by the audio path once per block; no locks. The hum frequency's working value lives
+// in the two channels' hum detectors. setSampleRate runs on the host's user-interface thread,
+// never while processReplacing runs (the interface's rule); it allocates every buffer the
+// audio path uses, so processReplacing neither allocates nor waits.
 #pragma once
 
 #include "common/RelaxedFloat.h"
+#include "dsp/CFirFilter.h"
 #include "dsp/CHumDetect.h"
+#include "dsp/CResample.h"
 #include "plugin/AudioEffectX.h"
 #include "plugin/EditorLink.h"
 #include "plugin/Parameters.h"
 
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 class VeltranoVST : public AudioEffectX {
 public:
@@ -20,6 +33,10 @@ public:
     explicit VeltranoVST(audioMasterCallback audioMaster);
     ~VeltranoVST() override;
 
+    // Chooses the internal rate, factors, host block and latency for the host rate (truncated to
+    // an integer) and allocates the block buffers. A rate that is not a finite number of at
+    // least 1 Hz, or beyond 2^31, is ignored.
+    void setSampleRate(float rate) override;
     void processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) override;
     // Stores the value of a parameter (0 ... 34) or carries out an editor command (43 ... 71),
     // then tells the editor. A NaN or infinite value is ignored: nothing is stored or told.
@@ -48,7 +65,37 @@ public:
 
     static float clamp(float value);
 
+    // Chain constants.
+    static constexpr unsigned kInternalBlock = 2048; // samples per internal block
+    static constexpr unsigned kChainDelay = 2596;    // the stages' bypass delays added up
+    static constexpr unsigned kEqTaps = 512;
+
+    VstInt32 decimationFactor() const { return factorF; }
+    VstInt32 interpolationFactor() const { return factorG; }
+    std::uint32_t hostBlockFrames() const { return hostBlock; }
+    std::uint32_t extraLatencyFrames() const { return extraLatency; }
+
 private:
+    // The stages in chain order; each has a bypass delay line per channel.
+    enum Stage {
+        kStageNormalize,
+        kStageHighPass,
+        kStageHum,
+        kStagePredictable,
+        kStageRandom,
+        kStageEqualizer,
+        kStageGain,
+        kNumStages
+    };
+    static constexpr unsigned kBypassDelay[kNumStages] = {64, 128, 36, 0, 2048, 256, 64};
+
+    void processBlock(int channels);
+    // The switch rule: with the stage off, its output is its input delayed by the stage's
+    // bypass delay; on or off, the delay line then takes the input's newest samples.
+    void bypass(Stage stage, int channel, bool on, const float* input, float* output,
+                unsigned count);
+    void buildEqualizerTaps();
+
     void setBandValue(int band, float value);
     void setMaxGain(float value);
     void setHumFrequency(float value);
@@ -75,4 +122,27 @@ private:
     VstSpeakerArrangement outputArrangement{}; // follows the input's channel count
 
     EditorLink* myEditor{nullptr}; // the editor as installed (owned through the base)
+
+    // Sample-rate handling.
+    VstInt32 factorF{1};           // decimation factor F
+    VstInt32 factorG{1};           // interpolation factor G
+    std::uint32_t hostBlock{0};    // frames per host block; 0 until the first rate is set
+    std::uint32_t extraLatency{0}; // frames of latency beyond the host block
+    std::uint32_t fillPosition{0}; // next frame of the block buffers, shared by the channels
+
+    // Processing objects, per channel.
+    std::unique_ptr<CResample> resampleF[kNumChannels];  // factor F: in down, out up
+    std::unique_ptr<CResample> resampleG[kNumChannels];  // factor G: in up, out down
+    std::unique_ptr<CFirFilter> highPass[kNumChannels];  // the 200 Hz high-pass
+    std::unique_ptr<CFirFilter> equalizer[kNumChannels]; // taps rebuilt every block
+
+    // Buffers, sized by setSampleRate.
+    std::vector<float> inputBlock[kNumChannels];  // host-rate input being collected
+    std::vector<float> outputBlock[kNumChannels]; // host-rate output of the last block
+    std::vector<float> workA[kNumChannels];       // internal-rate work buffers; the stages
+    std::vector<float> workB[kNumChannels];       // alternate between A and B
+    std::vector<float> rateBuffer;                // G x host block samples at the high rate
+    std::vector<float> inputHistory;              // resampled channel-0 input, 2048 + 2596
+    std::vector<float> bypassLine[kNumStages][kNumChannels]; // never cleared after construction
+    float eqTaps[kEqTaps]{}; // the equalizer taps of the current block
 };
