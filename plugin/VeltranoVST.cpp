@@ -127,6 +127,13 @@ VeltranoVST::VeltranoVST(audioMasterCallback audioMaster)
         bandGains[band] = 1.0f;
         bandValues[band] = flatValue;
     }
+
+    // The equalizers get their tap count now, so that the per-block tap updates only ever
+    // replace values and the audio call never obtains memory for a new count.
+    buildEqualizerTaps();
+    for (auto& filter : equalizer) {
+        filter->updateTaps(eqTaps, kEqTaps);
+    }
 }
 
 VeltranoVST::~VeltranoVST() = default;

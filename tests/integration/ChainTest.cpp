@@ -364,4 +364,20 @@ TEST(Chain, FillPositionSurvivesARateChange) {
     EXPECT_GT(rms(left, 0, 1024), 1e-3);
 }
 
+TEST(Chain, HundredLifetimes) {
+    // Run under LeakSanitizer in the sanitizer build: every cycle must release all it obtained.
+    const float rates[] = {44100.0f, 48000.0f, 8000.0f, 96000.0f, 12345.0f};
+    for (int cycle = 0; cycle < 100; ++cycle) {
+        VstHost host(VELTRANO_PLUGIN_PATH);
+        AEffect* effect = host.open();
+        ASSERT_NE(effect, nullptr);
+        host.setSampleRate(rates[cycle % 5]);
+        host.setSampleRate(rates[(cycle + 1) % 5]);
+        float buffer[256] = {};
+        float* io[2] = {buffer, buffer};
+        host.processReplacing(io, io, 256);
+        EXPECT_EQ(host.close(), 1);
+    }
+}
+
 } // namespace
