@@ -74,6 +74,8 @@ public:
     VstInt32 interpolationFactor() const { return factorG; }
     std::uint32_t hostBlockFrames() const { return hostBlock; }
     std::uint32_t extraLatencyFrames() const { return extraLatency; }
+    // The equalizer taps as last built (before the first block: from the initial gains).
+    const float* equalizerTaps() const { return eqTaps; }
 
 private:
     // The stages in chain order; each has a bypass delay line per channel.
