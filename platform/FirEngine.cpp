@@ -43,19 +43,35 @@ int64_t ceilDiv(int64_t a, int64_t b) {
     return -floorDiv(-a, b);
 }
 
-// Working memory for N taps: the larger of the decimation arrays (step * S + pad, see
+int64_t floorMod(int64_t a, int64_t b) {
+    return a - floorDiv(a, b) * b;
+}
+
+// Low-rate samples per polyphase chunk: as many whole passes of the widest kernel as fit in
+// kFirChunk samples at the high rate, so that chunks end on full passes.
+unsigned polyphaseSpan(unsigned step) {
+    const unsigned span = kFirChunk / step;
+    return span >= kKernelPad ? span / kKernelPad * kKernelPad : span;
+}
+
+// Region of the working memory holding the placed inputs of a polyphase interpolation chunk.
+std::size_t placedRegion(unsigned tapCount) {
+    return kFirChunk + tapCount + 2 + kKernelPad;
+}
+
+// Working memory for N taps: the larger of the decimation arrays (step * stride + pad, see
 // filterDecimated) and the interpolation arrays (placed inputs plus per-phase outputs).
 std::size_t workSize(unsigned tapCount) {
     const std::size_t n = tapCount;
     const std::size_t decimation = n + kFirChunk + kFirMaxPolyphaseFactor + kKernelPad;
-    const std::size_t interpolation = (kFirChunk + n + 2 + kKernelPad) + kFirChunk;
+    const std::size_t interpolation = placedRegion(tapCount) + kFirChunk + kFirMaxPolyphaseFactor;
     return std::max(decimation, interpolation);
 }
 
 // Row stride of the decimation arrays for a given step.
 int64_t decimationStride(unsigned tapCount, unsigned step) {
     const int64_t reach = tapCount > 0 ? (tapCount - 1) / step : 0;
-    return reach + ceilDiv(kFirChunk, step);
+    return reach + polyphaseSpan(step);
 }
 
 } // namespace
@@ -171,22 +187,33 @@ unsigned FirState::filterDecimated(const float* input, unsigned count, unsigned 
     const int64_t stride = step > 0 ? decimationStride(tapCount_, step) : 0;
     const int64_t reach = step > 0 ? (tapCount_ - 1) / step : 0;
 
+    // Polyphase chunks hold a whole number of kernel passes of kept samples.
+    const unsigned chunk = polyphase && step > 0 ? step * polyphaseSpan(step) : kFirChunk;
     unsigned kept = 0;
     int64_t nextKeep = first; // block position of the next kept output
     for (unsigned s = 0; s < count;) {
-        const unsigned c = std::min(kFirChunk, count - s);
+        const unsigned c = std::min(chunk, count - s);
         std::memcpy(ext + h, input + s, c * sizeof(float));
         if (kept < wanted && nextKeep < static_cast<int64_t>(s) + c) {
             const unsigned j0 = static_cast<unsigned>(nextKeep - s);
             const unsigned chunkKept = (c - 1 - j0) / step + 1;
             if (polyphase) {
+                // D_t[q] = ext[e0 + step q - t] for q in [-reach, chunkKept); the groups that
+                // lie wholly inside ext are split with shuffles, the rest start before ext
+                // (never read by any tap) and are zeroed.
                 const int64_t e0 = static_cast<int64_t>(h) + j0;
+                const int64_t whole = std::max(-reach, ceilDiv(step - 1 - e0, step));
                 for (unsigned t = 0; t < step; ++t) {
                     float* row = work + t * stride + reach;
-                    for (int64_t q = -reach; q < chunkKept; ++q) {
+                    for (int64_t q = -reach; q < whole; ++q) {
                         const int64_t at = e0 + static_cast<int64_t>(step) * q - t;
                         row[q] = at >= 0 ? ext[at] : 0.0f;
                     }
+                }
+                if (whole < chunkKept) {
+                    detail::deinterleave(ext + e0 + step * whole - (step - 1), step,
+                                         work + (step - 1) * stride + reach + whole, -stride,
+                                         static_cast<std::size_t>(chunkKept - whole));
                 }
                 convolve(taps_.data(), decimOffsets_.data(), tapCount_, work, output + kept,
                          chunkKept, tail_.data());
@@ -207,10 +234,13 @@ unsigned FirState::filterDecimated(const float* input, unsigned count, unsigned 
 
 bool FirState::historyZeroOffGrid(unsigned first, unsigned step) const {
     const int64_t h = historyLength_;
+    unsigned fromGrid = static_cast<unsigned>(floorMod(-h - static_cast<int64_t>(first), step));
     for (int64_t e = 0; e < h; ++e) {
-        const int64_t fromGrid = (e - h - first) % step;
         if (fromGrid != 0 && !(ext_[e] == 0.0f)) {
             return false;
+        }
+        if (++fromGrid == step) {
+            fromGrid = 0;
         }
     }
     return true;
@@ -265,66 +295,75 @@ void FirState::stuffedChunkPlain(const float* input, unsigned inCount, std::int6
     std::memmove(ext, ext + c, h * sizeof(float));
 }
 
-void FirState::stuffedChunkPolyphase(const float* input, unsigned inCount, std::int64_t firstPos,
-                                     unsigned step, float scale, std::int64_t start, unsigned c,
+void FirState::stuffedChunkPolyphase(const float* input, unsigned inCount, int64_t firstPos,
+                                     unsigned step, float scale, int64_t start, unsigned c,
                                      float* out) {
     const int64_t h = historyLength_;
-    const int64_t n = tapCount_;
     const detail::ConvolveFn convolve = detail::activeConvolve();
 
-    // Output g of phase r (g = firstPos + r + step qg) sums h[r + step a] * u[qg - a], where
-    // u[q] is the stuffed value at position firstPos + step q. Find the u range needed.
-    int64_t qLow = 0;
-    int64_t qHigh = 0;
-    bool any = false;
-    for (unsigned r = 0; r < step; ++r) {
-        const int64_t phaseTaps = phaseStart_[r + 1] - phaseStart_[r];
-        const int64_t qStart = ceilDiv(start - firstPos - r, step);
-        const int64_t qEnd = floorDiv(start + c - 1 - firstPos - r, step);
-        if (qEnd < qStart || phaseTaps == 0) {
-            continue;
-        }
-        qLow = any ? std::min(qLow, qStart - (phaseTaps - 1)) : qStart - (phaseTaps - 1);
-        qHigh = any ? std::max(qHigh, qEnd) : qEnd;
-        any = true;
-    }
+    // Output g = firstPos + r + step q (phase r) sums h[r + step a] * u[q - a], where u[q] is
+    // the stuffed value at position firstPos + step q. The chunk's first output has phase r0
+    // and index qBase; the phases before r0 start one index later.
+    const int64_t r0 = floorMod(start - firstPos, step);
+    const int64_t qBase = floorDiv(start - firstPos, step);
+    const int64_t qHigh = floorDiv(start + c - 1 - firstPos, step);
+    const int64_t mostTaps = phaseStart_[1] - phaseStart_[0]; // phase 0 has the most
+    const int64_t qLow = qBase - (mostTaps - 1);
 
+    // u[q - qLow] for q in [qLow, qHigh]: history before the chunk, then the inputs.
     float* u = work_.data();
-    float* phaseOut = u + (kFirChunk + n + 2 + kKernelPad);
-    if (any) {
-        const float* ext = ext_.data();
-        for (int64_t q = qLow; q <= qHigh; ++q) {
-            const int64_t pos = firstPos + q * step;
-            float v = 0.0f;
-            if (pos < start) {
-                if (pos >= start - h) {
-                    v = ext[h + (pos - start)];
-                }
-            } else if (q >= 0 && q < inCount) {
-                v = input[q] * scale;
-            }
-            u[q - qLow] = v;
-        }
+    const int64_t qInputs = ceilDiv(start - firstPos, step); // first position >= start
+    const float* ext = ext_.data();
+    for (int64_t q = qLow; q < qInputs && q <= qHigh; ++q) {
+        const int64_t pos = firstPos + q * step;
+        u[q - qLow] = pos >= start - h ? ext[h + (pos - start)] : 0.0f;
+    }
+    const int64_t placedFrom = std::max<int64_t>(qInputs, 0);
+    const int64_t placedTo = std::min<int64_t>(qHigh + 1, inCount);
+    for (int64_t q = qInputs; q < std::min(placedFrom, qHigh + 1); ++q) {
+        u[q - qLow] = 0.0f;
+    }
+    for (int64_t q = placedFrom; q < placedTo; ++q) {
+        u[q - qLow] = input[q] * scale;
+    }
+    for (int64_t q = std::max(placedFrom, placedTo); q <= qHigh; ++q) {
+        u[q - qLow] = 0.0f;
     }
 
+    // One row per phase, indexed from qBase, then interleaved into the output.
+    float* rows = work_.data() + placedRegion(tapCount_);
+    const int64_t rowLength = polyphaseSpan(step) + 1;
     for (unsigned r = 0; r < step; ++r) {
-        const int64_t qStart = ceilDiv(start - firstPos - r, step);
+        const int64_t qStart = qBase + (r < r0 ? 1 : 0);
         const int64_t qEnd = floorDiv(start + c - 1 - firstPos - r, step);
         if (qEnd < qStart) {
             continue;
         }
-        const unsigned length = static_cast<unsigned>(qEnd - qStart + 1);
+        const auto length = static_cast<unsigned>(qEnd - qStart + 1);
+        float* row = rows + r * rowLength + (qStart - qBase);
         const unsigned phaseTaps = phaseStart_[r + 1] - phaseStart_[r];
         if (phaseTaps == 0) {
-            std::fill(phaseOut, phaseOut + length, 0.0f);
+            std::fill(row, row + length, 0.0f);
         } else {
             convolve(phaseTaps_.data() + phaseStart_[r], offsets_.data(), phaseTaps,
-                     u + (qStart - qLow), phaseOut, length, tail_.data());
+                     u + (qStart - qLow), row, length, tail_.data());
         }
-        float* dst = out + (firstPos + r + qStart * step - start);
-        for (unsigned l = 0; l < length; ++l) {
-            dst[static_cast<std::size_t>(l) * step] = phaseOut[l];
-        }
+    }
+    // out[j] is row (r0 + j) % step at index (r0 + j) / step: a partial first group, whole
+    // groups, a partial last group.
+    const int64_t end = r0 + c;
+    int64_t k = r0;
+    for (; k < std::min<int64_t>(end, step); ++k) {
+        out[k - r0] = rows[k * rowLength];
+    }
+    const int64_t wholeGroups = end / step - 1;
+    if (wholeGroups > 0) {
+        detail::interleave(rows + 1, rowLength, step, out + (step - r0),
+                           static_cast<std::size_t>(wholeGroups));
+        k += wholeGroups * step;
+    }
+    for (; k < end; ++k) {
+        out[k - r0] = rows[(k % step) * rowLength + k / step];
     }
     advanceStuffedHistory(input, inCount, firstPos, step, scale, start, c);
 }
@@ -345,8 +384,10 @@ unsigned FirState::filterStuffed(const float* input, unsigned inCount, unsigned 
     if (polyphase) {
         preparePolyphase(step);
     }
+    // Plain chunks are limited by the history array, polyphase chunks by the phase rows.
+    const unsigned chunk = polyphase ? step * polyphaseSpan(step) : kFirChunk;
     for (unsigned s = 0; s < outCount;) {
-        const unsigned c = std::min(kFirChunk, outCount - s);
+        const unsigned c = std::min(chunk, outCount - s);
         if (polyphase) {
             stuffedChunkPolyphase(input, placed, first, step, scale, s, c, output + s);
         } else {

@@ -209,6 +209,109 @@ bool selectFirKernel(FirKernel kernel) {
 
 namespace detail {
 
+// Rows of 4 at a time for the common factors with SSE2 shuffles, one sample at a time
+// otherwise. _mm_shuffle_ps(x, y, _MM_SHUFFLE(d, c, b, a)) is {x[a], x[b], y[c], y[d]}.
+void deinterleave(const float* src, unsigned step, float* rowBase, std::ptrdiff_t rowStride,
+                  std::size_t count) {
+    std::size_t q = 0;
+#if VELTRANO_FIR_SSE2
+    float* r0 = rowBase;
+    float* r1 = rowBase + rowStride;
+    float* r2 = rowBase + 2 * rowStride;
+    float* r3 = rowBase + 3 * rowStride;
+    if (step == 2) {
+        for (; q + 4 <= count; q += 4) {
+            const __m128 a = _mm_loadu_ps(src + 2 * q);
+            const __m128 b = _mm_loadu_ps(src + 2 * q + 4);
+            _mm_storeu_ps(r0 + q, _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+            _mm_storeu_ps(r1 + q, _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+        }
+    } else if (step == 3) {
+        for (; q + 4 <= count; q += 4) {
+            const __m128 a = _mm_loadu_ps(src + 3 * q);     // x0 x1 x2 x3
+            const __m128 b = _mm_loadu_ps(src + 3 * q + 4); // x4 x5 x6 x7
+            const __m128 c = _mm_loadu_ps(src + 3 * q + 8); // x8 x9 x10 x11
+            const __m128 x6x9 = _mm_shuffle_ps(b, c, _MM_SHUFFLE(1, 1, 2, 2));
+            _mm_storeu_ps(r0 + q, _mm_shuffle_ps(a, x6x9, _MM_SHUFFLE(2, 0, 3, 0)));
+            const __m128 x1x4 = _mm_shuffle_ps(a, b, _MM_SHUFFLE(0, 0, 1, 1));
+            const __m128 x7x10 = _mm_shuffle_ps(b, c, _MM_SHUFFLE(2, 2, 3, 3));
+            _mm_storeu_ps(r1 + q, _mm_shuffle_ps(x1x4, x7x10, _MM_SHUFFLE(2, 0, 2, 0)));
+            const __m128 x2x5 = _mm_shuffle_ps(a, b, _MM_SHUFFLE(1, 1, 2, 2));
+            const __m128 x8x11 = _mm_shuffle_ps(c, c, _MM_SHUFFLE(3, 3, 0, 0));
+            _mm_storeu_ps(r2 + q, _mm_shuffle_ps(x2x5, x8x11, _MM_SHUFFLE(2, 0, 2, 0)));
+        }
+    } else if (step == 4) {
+        for (; q + 4 <= count; q += 4) {
+            __m128 a = _mm_loadu_ps(src + 4 * q);
+            __m128 b = _mm_loadu_ps(src + 4 * q + 4);
+            __m128 c = _mm_loadu_ps(src + 4 * q + 8);
+            __m128 d = _mm_loadu_ps(src + 4 * q + 12);
+            _MM_TRANSPOSE4_PS(a, b, c, d);
+            _mm_storeu_ps(r0 + q, a);
+            _mm_storeu_ps(r1 + q, b);
+            _mm_storeu_ps(r2 + q, c);
+            _mm_storeu_ps(r3 + q, d);
+        }
+    }
+#endif
+    for (; q < count; ++q) {
+        for (unsigned i = 0; i < step; ++i) {
+            rowBase[i * rowStride + static_cast<std::ptrdiff_t>(q)] = src[step * q + i];
+        }
+    }
+}
+
+void interleave(const float* rowBase, std::ptrdiff_t rowStride, unsigned step, float* out,
+                std::size_t count) {
+    std::size_t q = 0;
+#if VELTRANO_FIR_SSE2
+    const float* r0 = rowBase;
+    const float* r1 = rowBase + rowStride;
+    const float* r2 = rowBase + 2 * rowStride;
+    const float* r3 = rowBase + 3 * rowStride;
+    if (step == 2) {
+        for (; q + 4 <= count; q += 4) {
+            const __m128 a = _mm_loadu_ps(r0 + q);
+            const __m128 b = _mm_loadu_ps(r1 + q);
+            _mm_storeu_ps(out + 2 * q, _mm_unpacklo_ps(a, b));
+            _mm_storeu_ps(out + 2 * q + 4, _mm_unpackhi_ps(a, b));
+        }
+    } else if (step == 3) {
+        for (; q + 4 <= count; q += 4) {
+            const __m128 a = _mm_loadu_ps(r0 + q); // a0 a1 a2 a3
+            const __m128 b = _mm_loadu_ps(r1 + q);
+            const __m128 c = _mm_loadu_ps(r2 + q);
+            const __m128 ab01 = _mm_unpacklo_ps(a, b); // a0 b0 a1 b1
+            const __m128 ca01 = _mm_unpacklo_ps(c, a); // c0 a0 c1 a1
+            const __m128 bc01 = _mm_unpacklo_ps(b, c); // b0 c0 b1 c1
+            const __m128 ab23 = _mm_unpackhi_ps(a, b); // a2 b2 a3 b3
+            const __m128 ca23 = _mm_unpackhi_ps(c, a); // c2 a2 c3 a3
+            const __m128 bc23 = _mm_unpackhi_ps(b, c); // b2 c2 b3 c3
+            _mm_storeu_ps(out + 3 * q, _mm_shuffle_ps(ab01, ca01, _MM_SHUFFLE(3, 0, 1, 0)));
+            _mm_storeu_ps(out + 3 * q + 4, _mm_shuffle_ps(bc01, ab23, _MM_SHUFFLE(1, 0, 3, 2)));
+            _mm_storeu_ps(out + 3 * q + 8, _mm_shuffle_ps(ca23, bc23, _MM_SHUFFLE(3, 2, 3, 0)));
+        }
+    } else if (step == 4) {
+        for (; q + 4 <= count; q += 4) {
+            __m128 a = _mm_loadu_ps(r0 + q);
+            __m128 b = _mm_loadu_ps(r1 + q);
+            __m128 c = _mm_loadu_ps(r2 + q);
+            __m128 d = _mm_loadu_ps(r3 + q);
+            _MM_TRANSPOSE4_PS(a, b, c, d);
+            _mm_storeu_ps(out + 4 * q, a);
+            _mm_storeu_ps(out + 4 * q + 4, b);
+            _mm_storeu_ps(out + 4 * q + 8, c);
+            _mm_storeu_ps(out + 4 * q + 12, d);
+        }
+    }
+#endif
+    for (; q < count; ++q) {
+        for (unsigned i = 0; i < step; ++i) {
+            out[step * q + i] = rowBase[i * rowStride + static_cast<std::ptrdiff_t>(q)];
+        }
+    }
+}
+
 ConvolveFn activeConvolve() {
     switch (activeFirKernel()) {
     case FirKernel::Generic:

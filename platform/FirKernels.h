@@ -22,4 +22,12 @@ using ConvolveFn = void (*)(const float* taps, const std::ptrdiff_t* offsets, un
 // The routine of the active kernel.
 ConvolveFn activeConvolve();
 
+// Splits `count` groups of `step` samples into `step` rows: row i (at rowBase + i * rowStride)
+// receives src[step q + i] at index q. Pure data movement, the same on every kernel.
+void deinterleave(const float* src, unsigned step, float* rowBase, std::ptrdiff_t rowStride,
+                  std::size_t count);
+// The inverse: out[step q + i] = row i [q] for q in [0, count).
+void interleave(const float* rowBase, std::ptrdiff_t rowStride, unsigned step, float* out,
+                std::size_t count);
+
 } // namespace platform::detail

@@ -1,5 +1,7 @@
 #include "platform/FirEngine.h"
 
+#include "platform/FirKernels.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -328,6 +330,37 @@ TEST(FirEngine, KernelsWithoutFusedMultiplyAddAgreeBitForBit) {
     }
     for (std::size_t i = 0; i < x.size(); ++i) {
         ASSERT_TRUE(sameBits(generic[i], sse2[i])) << i;
+    }
+}
+
+TEST(FirEngine, RowSplittingAndJoiningMoveEverySampleOnce) {
+    for (unsigned step = 1; step <= 7; ++step) {
+        for (std::size_t count : {0u, 1u, 3u, 4u, 5u, 13u}) {
+            SCOPED_TRACE(std::to_string(step) + " rows of " + std::to_string(count));
+            std::vector<float> src(step * count + 2);
+            for (std::size_t i = 0; i < src.size(); ++i) {
+                src[i] = static_cast<float>(i);
+            }
+            src[step * count] = kGuard;
+            // Rows in reverse order (negative stride), as the decimation uses them.
+            const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(count) + 2;
+            std::vector<float> rows(step * stride + 1, kGuard);
+            float* last = rows.data() + (step - 1) * stride;
+            platform::detail::deinterleave(src.data(), step, last, -stride, count);
+            for (unsigned i = 0; i < step; ++i) {
+                const float* row = last - i * stride;
+                for (std::size_t q = 0; q < count; ++q) {
+                    ASSERT_EQ(row[q], static_cast<float>(step * q + i));
+                }
+                ASSERT_EQ(row[count], kGuard);
+            }
+            std::vector<float> joined(step * count + 1, kGuard);
+            platform::detail::interleave(last, -stride, step, joined.data(), count);
+            for (std::size_t i = 0; i < step * count; ++i) {
+                ASSERT_EQ(joined[i], static_cast<float>(i));
+            }
+            ASSERT_EQ(joined[step * count], kGuard);
+        }
     }
 }
 
