@@ -2,6 +2,7 @@
 
 #include "dsp/TapTables.h"
 #include "platform/FirEngine.h"
+#include "platform/FirTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -12,41 +13,12 @@
 #include <random>
 #include <vector>
 
+using firtest::KernelScope;
+using firtest::randomSignal;
+using firtest::sameBits;
 using platform::FirKernel;
 
 namespace {
-
-std::vector<float> randomSignal(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-    std::vector<float> x(n);
-    for (float& v : x) {
-        v = dist(rng);
-    }
-    return x;
-}
-
-bool sameBits(float a, float b) {
-    return std::memcmp(&a, &b, sizeof(float)) == 0;
-}
-
-// The baseline kernel (multiply, then add: the rounding of the direct form).
-FirKernel baselineKernel() {
-    return platform::firKernelAvailable(FirKernel::Sse2) ? FirKernel::Sse2 : FirKernel::Generic;
-}
-
-class KernelScope {
-public:
-    explicit KernelScope(FirKernel kernel) : previous(platform::activeFirKernel()) {
-        platform::selectFirKernel(kernel);
-    }
-    ~KernelScope() { platform::selectFirKernel(previous); }
-    KernelScope(const KernelScope&) = delete;
-    KernelScope& operator=(const KernelScope&) = delete;
-
-private:
-    FirKernel previous;
-};
 
 std::vector<float> filterAll(CFirFilter& fir, const std::vector<float>& x) {
     std::vector<float> y(x.size());
@@ -57,7 +29,7 @@ std::vector<float> filterAll(CFirFilter& fir, const std::vector<float>& x) {
 }
 
 TEST(CFirFilter, BlockPathAndDirectFormGiveTheSameSamples) {
-    KernelScope scope(baselineKernel());
+    KernelScope scope(firtest::baselineKernel());
     const std::vector<float> h = randomSignal(256, 1);
     const std::vector<float> x = randomSignal(3000, 2);
     CFirFilter block;
@@ -163,71 +135,56 @@ TEST(CFirFilter, TapChangesKeepOrRestartTheHistoryAsDocumented) {
     const std::vector<float> x = randomSignal(400, 6);
     const std::vector<float> firstHalf(x.begin(), x.begin() + 200);
     const std::vector<float> secondHalf(x.begin() + 200, x.end());
+    auto run = [](const std::vector<float>& h, const std::vector<float>& signal) {
+        CFirFilter fir;
+        EXPECT_EQ(fir.setTaps(h.data(), 64), 0);
+        return filterAll(fir, signal);
+    };
+    const std::vector<float> y1 = run(h1, x);
+    const std::vector<float> y2 = run(h2, x);
+    const std::vector<float> restarted = run(h2, secondHalf);
 
-    CFirFilter whole1;
-    CFirFilter whole2;
-    ASSERT_EQ(whole1.setTaps(h1.data(), 64), 0);
-    ASSERT_EQ(whole2.setTaps(h2.data(), 64), 0);
-    const std::vector<float> y1 = filterAll(whole1, x);
-    const std::vector<float> y2 = filterAll(whole2, x);
-    CFirFilter fresh2;
-    ASSERT_EQ(fresh2.setTaps(h2.data(), 64), 0);
-    const std::vector<float> restarted = filterAll(fresh2, secondHalf);
-
-    {
-        SCOPED_TRACE("setTaps with the stored taps: nothing changes");
+    // After the first half on both paths with h1, `change` acts; the second half of the block
+    // path must then equal samples 200... of `expected`, and `primed` must be `primedAfter`.
+    auto check = [&](auto change, const float* expected, bool primedAfter) {
         CFirFilter fir;
         ASSERT_EQ(fir.setTaps(h1.data(), 64), 0);
         filterAll(fir, firstHalf);
-        unsigned n = 0;
         std::vector<float> scratch(200);
+        unsigned n = 0;
         ASSERT_EQ(fir.filterDirect(firstHalf.data(), scratch.data(), 200, &n), 0);
         const std::vector<float> line = fir.getDelayLine();
-        ASSERT_EQ(fir.setTaps(h1.data(), 64), 0);
-        EXPECT_FALSE(fir.isPrimed());
-        EXPECT_EQ(fir.getDelayLine(), line);
+        ASSERT_EQ(change(fir), 0);
+        EXPECT_EQ(fir.isPrimed(), primedAfter);
+        EXPECT_EQ(fir.getDelayLine(), line); // same count: the direct-form history stays
         const std::vector<float> y = filterAll(fir, secondHalf);
         for (std::size_t i = 0; i < 200; ++i) {
-            ASSERT_TRUE(sameBits(y[i], y1[200 + i])) << i;
+            ASSERT_TRUE(sameBits(y[i], expected[i])) << i;
         }
+    };
+    {
+        SCOPED_TRACE("setTaps with the stored taps: nothing changes");
+        check([&](CFirFilter& f) { return f.setTaps(h1.data(), 64); }, y1.data() + 200, false);
     }
     {
         SCOPED_TRACE("updateTaps with new values: the history continues");
-        CFirFilter fir;
-        ASSERT_EQ(fir.setTaps(h1.data(), 64), 0);
-        filterAll(fir, firstHalf);
-        unsigned n = 0;
-        std::vector<float> scratch(200);
-        ASSERT_EQ(fir.filterDirect(firstHalf.data(), scratch.data(), 200, &n), 0);
-        ASSERT_EQ(fir.updateTaps(h2.data(), 64), 0);
-        EXPECT_FALSE(fir.isPrimed());
-        EXPECT_EQ(fir.getTaps(), h2);
-        const std::vector<float> y = filterAll(fir, secondHalf);
-        for (std::size_t i = 0; i < 200; ++i) {
-            ASSERT_TRUE(sameBits(y[i], y2[200 + i])) << i;
-        }
+        check([&](CFirFilter& f) { return f.updateTaps(h2.data(), 64); }, y2.data() + 200, false);
     }
     {
         SCOPED_TRACE("setTaps with new values: a restart from zero history");
-        CFirFilter fir;
-        ASSERT_EQ(fir.setTaps(h1.data(), 64), 0);
-        filterAll(fir, firstHalf);
-        unsigned n = 0;
-        std::vector<float> scratch(200);
-        ASSERT_EQ(fir.filterDirect(firstHalf.data(), scratch.data(), 200, &n), 0);
-        ASSERT_EQ(fir.setTaps(h2.data(), 64), 0);
-        EXPECT_TRUE(fir.isPrimed());
-        const std::vector<float> y = filterAll(fir, secondHalf);
-        for (std::size_t i = 0; i < 200; ++i) {
-            ASSERT_TRUE(sameBits(y[i], restarted[i])) << i;
-        }
+        check([&](CFirFilter& f) { return f.setTaps(h2.data(), 64); }, restarted.data(), true);
     }
     {
-        SCOPED_TRACE("init clears both histories");
+        SCOPED_TRACE("init: both histories cleared");
         CFirFilter fir;
         ASSERT_EQ(fir.setTaps(h2.data(), 64), 0);
         filterAll(fir, firstHalf);
+        std::vector<float> scratch(200);
+        unsigned n = 0;
+        ASSERT_EQ(fir.filterDirect(firstHalf.data(), scratch.data(), 200, &n), 0);
         ASSERT_EQ(fir.init(), 0);
+        EXPECT_TRUE(fir.isPrimed());
+        EXPECT_EQ(fir.getDelayLine(), std::vector<float>(64, 0.0f));
         const std::vector<float> y = filterAll(fir, secondHalf);
         for (std::size_t i = 0; i < 200; ++i) {
             ASSERT_TRUE(sameBits(y[i], restarted[i])) << i;

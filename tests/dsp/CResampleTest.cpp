@@ -2,6 +2,7 @@
 
 #include "dsp/TapTables.h"
 #include "platform/FirEngine.h"
+#include "platform/FirTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -12,36 +13,12 @@
 #include <random>
 #include <vector>
 
+using firtest::KernelScope;
+using firtest::randomSignal;
+using firtest::sameBits;
 using platform::FirKernel;
 
 namespace {
-
-std::vector<float> randomSignal(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-    std::vector<float> x(n);
-    for (float& v : x) {
-        v = dist(rng);
-    }
-    return x;
-}
-
-bool sameBits(float a, float b) {
-    return std::memcmp(&a, &b, sizeof(float)) == 0;
-}
-
-class KernelScope {
-public:
-    explicit KernelScope(FirKernel kernel) : previous(platform::activeFirKernel()) {
-        platform::selectFirKernel(kernel);
-    }
-    ~KernelScope() { platform::selectFirKernel(previous); }
-    KernelScope(const KernelScope&) = delete;
-    KernelScope& operator=(const KernelScope&) = delete;
-
-private:
-    FirKernel previous;
-};
 
 const float* tableFor(int f) {
     switch (f) {

@@ -1,31 +1,23 @@
 #include "platform/FirEngine.h"
 
-#include "platform/FirKernels.h"
+#include "platform/FirTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
+using firtest::KernelScope;
+using firtest::randomSignal;
+using firtest::sameBits;
 using platform::FirKernel;
 using platform::FirState;
 
 namespace {
-
-std::vector<float> randomSignal(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-    std::vector<float> x(n);
-    for (float& v : x) {
-        v = dist(rng);
-    }
-    return x;
-}
 
 // y[n] = sum h[m] x[n-m] from m = 0 upward in single precision: a multiply and an add per tap,
 // or one fused multiply-add.
@@ -59,10 +51,6 @@ std::vector<double> doubleReference(const std::vector<float>& h, const std::vect
     return y;
 }
 
-bool sameBits(float a, float b) {
-    return std::memcmp(&a, &b, sizeof(float)) == 0;
-}
-
 // Block lengths summing to `total`, including empty and one-sample blocks.
 std::vector<unsigned> randomBlocks(unsigned total, unsigned seed, unsigned longest = 3000) {
     std::mt19937 rng(seed);
@@ -79,20 +67,6 @@ std::vector<unsigned> randomBlocks(unsigned total, unsigned seed, unsigned longe
     }
     return blocks;
 }
-
-// Selects a kernel for the lifetime of the object.
-class KernelScope {
-public:
-    explicit KernelScope(FirKernel kernel) : previous(platform::activeFirKernel()) {
-        platform::selectFirKernel(kernel);
-    }
-    ~KernelScope() { platform::selectFirKernel(previous); }
-    KernelScope(const KernelScope&) = delete;
-    KernelScope& operator=(const KernelScope&) = delete;
-
-private:
-    FirKernel previous;
-};
 
 constexpr float kGuard = 12345.0f; // written past every output, must survive
 
@@ -134,55 +108,6 @@ TEST_P(FirEngineKernel, MatchesTheScalarLoopBitForBitAndTheDoubleSumClosely) {
         for (std::size_t i = x.size(); i < y.size(); ++i) {
             ASSERT_EQ(y[i], kGuard);
         }
-    }
-}
-
-TEST_P(FirEngineKernel, BlocksOfAnyLengthGiveTheSameSamplesAsOneBlock) {
-    const std::vector<float> h = randomSignal(256, 7);
-    const std::vector<float> x = randomSignal(20000, 8);
-    FirState whole;
-    ASSERT_EQ(whole.init(h.data(), 256), 0);
-    std::vector<float> expected(x.size());
-    whole.filter(x.data(), expected.data(), static_cast<unsigned>(x.size()));
-
-    for (bool inPlace : {false, true}) {
-        SCOPED_TRACE(inPlace ? "in place" : "separate output");
-        FirState pieces;
-        ASSERT_EQ(pieces.init(h.data(), 256), 0);
-        std::vector<float> buffer = x;
-        std::vector<float> y(x.size());
-        unsigned at = 0;
-        for (unsigned c : randomBlocks(static_cast<unsigned>(x.size()), inPlace ? 11 : 12)) {
-            pieces.filter(buffer.data() + at, inPlace ? buffer.data() + at : y.data() + at, c);
-            at += c;
-        }
-        const std::vector<float>& got = inPlace ? buffer : y;
-        for (std::size_t i = 0; i < x.size(); ++i) {
-            ASSERT_TRUE(sameBits(got[i], expected[i])) << "sample " << i;
-        }
-    }
-}
-
-TEST_P(FirEngineKernel, NewTapsKeepTheHistoryAndClearingForgetsIt) {
-    const std::vector<float> h1 = randomSignal(64, 21);
-    const std::vector<float> h2 = randomSignal(64, 22);
-    const std::vector<float> x = randomSignal(300, 23);
-    FirState state;
-    ASSERT_EQ(state.init(h1.data(), 64), 0);
-    std::vector<float> y(300);
-    state.filter(x.data(), y.data(), 200);
-    state.setTaps(h2.data());
-    state.filter(x.data() + 200, y.data() + 200, 100);
-    const std::vector<float> continued = scalarReference(h2, x, fused());
-    for (std::size_t i = 200; i < 300; ++i) {
-        ASSERT_TRUE(sameBits(y[i], continued[i])) << i;
-    }
-
-    state.clearHistory();
-    state.filter(x.data(), y.data(), 100);
-    const std::vector<float> fresh = scalarReference(h2, x, fused());
-    for (std::size_t i = 0; i < 100; ++i) {
-        ASSERT_TRUE(sameBits(y[i], fresh[i])) << i;
     }
 }
 
@@ -307,75 +232,6 @@ INSTANTIATE_TEST_SUITE_P(Kernels, FirEngineKernel,
                              }
                              return std::string("Unknown");
                          });
-
-TEST(FirEngine, KernelsWithoutFusedMultiplyAddAgreeBitForBit) {
-    if (!platform::firKernelAvailable(FirKernel::Sse2)) {
-        GTEST_SKIP() << "no SSE2 kernel in this build";
-    }
-    const std::vector<float> h = randomSignal(73, 61);
-    const std::vector<float> x = randomSignal(1000, 62);
-    std::vector<float> generic(x.size());
-    std::vector<float> sse2(x.size());
-    {
-        KernelScope scope(FirKernel::Generic);
-        FirState state;
-        ASSERT_EQ(state.init(h.data(), 73), 0);
-        state.filter(x.data(), generic.data(), 1000);
-    }
-    {
-        KernelScope scope(FirKernel::Sse2);
-        FirState state;
-        ASSERT_EQ(state.init(h.data(), 73), 0);
-        state.filter(x.data(), sse2.data(), 1000);
-    }
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        ASSERT_TRUE(sameBits(generic[i], sse2[i])) << i;
-    }
-}
-
-TEST(FirEngine, RowSplittingAndJoiningMoveEverySampleOnce) {
-    for (unsigned step = 1; step <= 7; ++step) {
-        for (std::size_t count : {0u, 1u, 3u, 4u, 5u, 13u}) {
-            SCOPED_TRACE(std::to_string(step) + " rows of " + std::to_string(count));
-            std::vector<float> src(step * count + 2);
-            for (std::size_t i = 0; i < src.size(); ++i) {
-                src[i] = static_cast<float>(i);
-            }
-            src[step * count] = kGuard;
-            // Rows in reverse order (negative stride), as the decimation uses them.
-            const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(count) + 2;
-            std::vector<float> rows(step * stride + 1, kGuard);
-            float* last = rows.data() + (step - 1) * stride;
-            platform::detail::deinterleave(src.data(), step, last, -stride, count);
-            for (unsigned i = 0; i < step; ++i) {
-                const float* row = last - i * stride;
-                for (std::size_t q = 0; q < count; ++q) {
-                    ASSERT_EQ(row[q], static_cast<float>(step * q + i));
-                }
-                ASSERT_EQ(row[count], kGuard);
-            }
-            std::vector<float> joined(step * count + 1, kGuard);
-            platform::detail::interleave(last, -stride, step, joined.data(), count);
-            for (std::size_t i = 0; i < step * count; ++i) {
-                ASSERT_EQ(joined[i], static_cast<float>(i));
-            }
-            ASSERT_EQ(joined[step * count], kGuard);
-        }
-    }
-}
-
-TEST(FirEngine, KernelSelection) {
-    EXPECT_TRUE(platform::firKernelAvailable(FirKernel::Generic));
-    EXPECT_TRUE(platform::firKernelAvailable(platform::bestFirKernel()));
-    const FirKernel before = platform::activeFirKernel();
-    EXPECT_TRUE(platform::selectFirKernel(FirKernel::Generic));
-    EXPECT_EQ(platform::activeFirKernel(), FirKernel::Generic);
-    if (!platform::firKernelAvailable(FirKernel::Avx2Fma)) {
-        EXPECT_FALSE(platform::selectFirKernel(FirKernel::Avx2Fma));
-        EXPECT_EQ(platform::activeFirKernel(), FirKernel::Generic);
-    }
-    platform::selectFirKernel(before);
-}
 
 TEST(FirEngine, DegenerateStatesFilterToZeroAndNeverWritePastTheOutput) {
     const std::vector<float> x = randomSignal(100, 71);
