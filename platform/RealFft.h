@@ -1,0 +1,90 @@
+// Real-data discrete Fourier transforms of one fixed length n (any n >= 1), single precision.
+//
+// forward:  real x[0..n-1]  ->  halfcomplex X, unnormalized:
+//     X_k = sum_j x_j * exp(-2*pi*i*j*k/n)
+// stored as  r0, r1, ..., r(n/2), i((n+1)/2 - 1), ..., i2, i1
+// that is out[k] = Re X_k for 0 <= k <= n/2 and out[n-k] = Im X_k for 0 < k < (n+1)/2 (the
+// imaginary parts of X_0 and, for even n, of X_(n/2) are 0 and not stored).
+// backward: halfcomplex -> real, unnormalized (the input is read as a Hermitian spectrum):
+//     x_j = sum_k X_k * exp(+2*pi*i*j*k/n),   so backward(forward(x)) = n * x.
+//
+// Both transforms are out of place: `in` and `out` hold n floats each and must not overlap
+// (they may be the same array, at the cost of a copy). Neither changes its input.
+//
+// RealFft is the transform the signal-processing code uses. It runs on FFTW (single precision,
+// estimate-mode plans) where the build found it, otherwise on PortableRealFft below; engineName()
+// says which. Constructing and destroying RealFft objects is safe from several threads at once
+// (FFTW's planner is serialised behind one process-wide lock, taken only there). A transform
+// call takes no lock and allocates nothing; one object serves one thread at a time.
+//
+// PortableRealFft is our own mixed-radix transform (Cooley-Tukey over the prime factors of n,
+// radix 4 and 2 butterflies, a direct DFT for any other factor), with the real transform done
+// as a complex one of n/2 points for even n. It needs no external library.
+//
+// Constructors throw std::bad_alloc when memory (or an FFTW plan) cannot be obtained, and
+// std::invalid_argument for n = 0.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+namespace platform {
+
+class PortableRealFft {
+public:
+    explicit PortableRealFft(unsigned n);
+    PortableRealFft(const PortableRealFft&) = delete;
+    PortableRealFft& operator=(const PortableRealFft&) = delete;
+
+    unsigned size() const { return n; }
+    void forward(const float* in, float* out);
+    void backward(const float* in, float* out);
+
+private:
+    struct Complex {
+        float re;
+        float im;
+    };
+    struct Stage {
+        unsigned radix; // points combined by each butterfly of this stage
+        unsigned span;  // length of the sub-transforms it combines (product of later radices)
+    };
+
+    void transform(const Complex* in, Complex* out); // forward complex DFT of m points
+    void work(Complex* out, const Complex* in, std::size_t stride, std::size_t stage);
+    void butterfly2(Complex* out, std::size_t stride, unsigned span) const;
+    void butterfly4(Complex* out, std::size_t stride, unsigned span) const;
+    void butterflyGeneric(Complex* out, std::size_t stride, unsigned radix, unsigned span);
+
+    unsigned n;                   // real transform length
+    unsigned m;                   // complex transform length: n/2 for even n, else n
+    std::vector<Stage> stages;    // factorisation of m, first stage first
+    std::vector<Complex> twiddle; // exp(-2*pi*i*k/m), k = 0 .. m-1
+    std::vector<Complex> packing; // exp(-2*pi*i*k/n), k = 0 .. m (even n only)
+    std::vector<Complex> source;  // complex input of the inner transform (m points)
+    std::vector<Complex> result;  // complex output of the inner transform (m points)
+    std::vector<Complex> scratch; // one butterfly's inputs (largest radix)
+};
+
+class RealFft {
+public:
+    explicit RealFft(unsigned n);
+    ~RealFft();
+    RealFft(const RealFft&) = delete;
+    RealFft& operator=(const RealFft&) = delete;
+
+    unsigned size() const { return n; }
+    void forward(const float* in, float* out);
+    void backward(const float* in, float* out);
+
+    // "FFTW" or "portable": the implementation this build runs on.
+    static const char* engineName();
+
+private:
+    class Engine;
+    unsigned n;                     // transform length
+    std::unique_ptr<Engine> engine; // plans and buffers of the chosen implementation
+};
+
+} // namespace platform

@@ -1,0 +1,224 @@
+#include "platform/RealFft.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+#include <numbers>
+#include <random>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+using platform::PortableRealFft;
+using platform::RealFft;
+
+namespace {
+
+std::vector<float> randomSignal(unsigned n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+    std::vector<float> x(n);
+    for (float& v : x) {
+        v = dist(rng);
+    }
+    return x;
+}
+
+// Direct DFT in double precision, in halfcomplex order.
+std::vector<double> referenceForward(const std::vector<float>& x) {
+    const std::size_t n = x.size();
+    std::vector<double> out(n, 0.0);
+    for (std::size_t k = 0; 2 * k <= n; ++k) {
+        double re = 0.0;
+        double im = 0.0;
+        for (std::size_t j = 0; j < n; ++j) {
+            const double phase =
+                -2.0 * std::numbers::pi * static_cast<double>((j * k) % n) / static_cast<double>(n);
+            re += x[j] * std::cos(phase);
+            im += x[j] * std::sin(phase);
+        }
+        out[k] = re;
+        if (k > 0 && 2 * k < n) {
+            out[n - k] = im;
+        }
+    }
+    return out;
+}
+
+// Unnormalized inverse of a halfcomplex spectrum, in double precision.
+std::vector<double> referenceBackward(const std::vector<float>& h) {
+    const std::size_t n = h.size();
+    std::vector<double> out(n, 0.0);
+    for (std::size_t j = 0; j < n; ++j) {
+        double sum = h[0];
+        for (std::size_t k = 1; 2 * k <= n; ++k) {
+            const double phase =
+                2.0 * std::numbers::pi * static_cast<double>((j * k) % n) / static_cast<double>(n);
+            if (2 * k == n) {
+                sum += h[k] * std::cos(phase);
+            } else {
+                sum += 2.0 * (h[k] * std::cos(phase) - h[n - k] * std::sin(phase));
+            }
+        }
+        out[j] = sum;
+    }
+    return out;
+}
+
+// Root-mean-square difference relative to the root-mean-square of the reference.
+double relativeError(const std::vector<float>& got, const std::vector<double>& want) {
+    double err = 0.0;
+    double ref = 0.0;
+    for (std::size_t i = 0; i < want.size(); ++i) {
+        err += (got[i] - want[i]) * (got[i] - want[i]);
+        ref += want[i] * want[i];
+    }
+    return std::sqrt(err / ref);
+}
+
+template <class Fft>
+void checkAgainstReference(unsigned n) {
+    SCOPED_TRACE(n);
+    Fft fft(n);
+    ASSERT_EQ(fft.size(), n);
+    const std::vector<float> x = randomSignal(n, n);
+    std::vector<float> spectrum(n);
+    fft.forward(x.data(), spectrum.data());
+    EXPECT_LT(relativeError(spectrum, referenceForward(x)), 1e-6);
+
+    std::vector<float> back(n);
+    fft.backward(spectrum.data(), back.data());
+    EXPECT_LT(relativeError(back, referenceBackward(spectrum)), 1e-6);
+    std::vector<double> scaled(x.begin(), x.end());
+    for (double& v : scaled) {
+        v *= n;
+    }
+    EXPECT_LT(relativeError(back, scaled), 1e-6);
+}
+
+const unsigned kLengths[] = {1, 2, 3, 4, 5, 6, 8, 12, 15, 16, 26, 47, 64, 94, 97, 210, 611, 1222};
+
+} // namespace
+
+TEST(RealFft, BothEnginesMatchADirectDftForEvenOddPrimeAndMixedLengths) {
+    for (unsigned n : kLengths) {
+        checkAgainstReference<PortableRealFft>(n);
+        checkAgainstReference<RealFft>(n);
+    }
+    checkAgainstReference<PortableRealFft>(2048);
+    checkAgainstReference<RealFft>(2048);
+}
+
+TEST(RealFft, HalfcomplexLayoutAndSigns) {
+    // cos at bin 5 gives +n/2 in r5; sin at bin 7 gives -n/2 in i7 (stored at n - 7).
+    const unsigned n = 1222;
+    std::vector<float> x(n);
+    for (unsigned j = 0; j < n; ++j) {
+        const double t = 2.0 * std::numbers::pi * j / n;
+        x[j] = static_cast<float>(std::cos(5 * t) + std::sin(7 * t) + 0.25);
+    }
+    for (int engine = 0; engine < 2; ++engine) {
+        std::vector<float> h(n);
+        if (engine == 0) {
+            PortableRealFft(n).forward(x.data(), h.data());
+        } else {
+            RealFft(n).forward(x.data(), h.data());
+        }
+        EXPECT_NEAR(h[0], 0.25 * n, 1e-2);
+        EXPECT_NEAR(h[5], n / 2.0, 1e-2);
+        EXPECT_NEAR(h[n - 5], 0.0, 1e-2);
+        EXPECT_NEAR(h[7], 0.0, 1e-2);
+        EXPECT_NEAR(h[n - 7], -(n / 2.0), 1e-2);
+        EXPECT_NEAR(h[n / 2], 0.0, 1e-2);
+    }
+}
+
+TEST(RealFft, PortableAgreesWithTheBuildEngineWithinSinglePrecision) {
+    const unsigned n = 1222;
+    PortableRealFft portable(n);
+    RealFft engine(n);
+    for (unsigned seed = 1; seed <= 20; ++seed) {
+        const std::vector<float> x = randomSignal(n, seed);
+        std::vector<float> a(n);
+        std::vector<float> b(n);
+        portable.forward(x.data(), a.data());
+        engine.forward(x.data(), b.data());
+        EXPECT_LT(relativeError(a, std::vector<double>(b.begin(), b.end())), 1e-6);
+        std::vector<float> ia(n);
+        std::vector<float> ib(n);
+        portable.backward(a.data(), ia.data());
+        engine.backward(a.data(), ib.data());
+        EXPECT_LT(relativeError(ia, std::vector<double>(ib.begin(), ib.end())), 1e-6);
+    }
+    std::cout << "[ info ] RealFft engine: " << RealFft::engineName() << "\n";
+}
+
+TEST(RealFft, AnyAlignmentAndTheSameArrayGiveIdenticalResultsAndInputIsKept) {
+    const unsigned n = 1222;
+    RealFft fft(n);
+    const std::vector<float> x = randomSignal(n, 7);
+    std::vector<float> want(n);
+    fft.forward(x.data(), want.data());
+    std::vector<float> wantBack(n);
+    fft.backward(want.data(), wantBack.data());
+
+    // Arrays shifted by 1 .. 3 floats from the vector's start, and in == out.
+    std::vector<float> in(n + 8);
+    std::vector<float> out(n + 8);
+    for (unsigned shift = 0; shift < 4; ++shift) {
+        std::copy(x.begin(), x.end(), in.begin() + shift);
+        fft.forward(in.data() + shift, out.data() + 3 - shift);
+        EXPECT_TRUE(std::equal(want.begin(), want.end(), out.begin() + 3 - shift)) << shift;
+        EXPECT_TRUE(std::equal(x.begin(), x.end(), in.begin() + shift));
+
+        std::copy(want.begin(), want.end(), in.begin() + shift);
+        fft.backward(in.data() + shift, out.data() + shift);
+        EXPECT_TRUE(std::equal(wantBack.begin(), wantBack.end(), out.begin() + shift)) << shift;
+        EXPECT_TRUE(std::equal(want.begin(), want.end(), in.begin() + shift));
+
+        fft.backward(in.data() + shift, in.data() + shift);
+        EXPECT_TRUE(std::equal(wantBack.begin(), wantBack.end(), in.begin() + shift)) << shift;
+    }
+    std::vector<float> same = x;
+    PortableRealFft portable(n);
+    std::vector<float> portableWant(n);
+    portable.forward(x.data(), portableWant.data());
+    portable.forward(same.data(), same.data());
+    EXPECT_EQ(same, portableWant);
+}
+
+TEST(RealFft, LengthZeroIsRejected) {
+    EXPECT_THROW(RealFft(0), std::invalid_argument);
+    EXPECT_THROW(PortableRealFft(0), std::invalid_argument);
+}
+
+TEST(RealFft, ObjectsCanBeMadeAndDestroyedFromSeveralThreadsAtOnce) {
+    const unsigned n = 1222;
+    const std::vector<float> x = randomSignal(n, 3);
+    std::vector<float> want(n);
+    RealFft(n).forward(x.data(), want.data());
+
+    constexpr int kThreads = 4;
+    std::vector<int> failures(kThreads, 0);
+    std::vector<std::thread> threads;
+    threads.reserve(kThreads);
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 25; ++round) {
+                RealFft a(n);
+                RealFft b(round % 2 == 0 ? 1222 : 2048);
+                std::vector<float> out(n);
+                a.forward(x.data(), out.data());
+                failures[t] += out == want ? 0 : 1;
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    for (int f : failures) {
+        EXPECT_EQ(f, 0);
+    }
+}
