@@ -31,7 +31,8 @@ unsigned raisedLength(int f, unsigned count, unsigned capacity) {
 CResample::CResample() {
     decimationFilter.setTaps(taps::kResample2, taps::kResampleCount);
     interpolationFilter.setTaps(taps::kResample2, taps::kResampleCount);
-    reset();
+    decimationFilter.init();
+    interpolationFilter.init();
 }
 
 int CResample::reset() {
