@@ -47,26 +47,6 @@ std::vector<double> referenceForward(const std::vector<float>& x) {
     return out;
 }
 
-// Unnormalized inverse of a halfcomplex spectrum, in double precision.
-std::vector<double> referenceBackward(const std::vector<float>& h) {
-    const std::size_t n = h.size();
-    std::vector<double> out(n, 0.0);
-    for (std::size_t j = 0; j < n; ++j) {
-        double sum = h[0];
-        for (std::size_t k = 1; 2 * k <= n; ++k) {
-            const double phase =
-                2.0 * std::numbers::pi * static_cast<double>((j * k) % n) / static_cast<double>(n);
-            if (2 * k == n) {
-                sum += h[k] * std::cos(phase);
-            } else {
-                sum += 2.0 * (h[k] * std::cos(phase) - h[n - k] * std::sin(phase));
-            }
-        }
-        out[j] = sum;
-    }
-    return out;
-}
-
 // Root-mean-square difference relative to the root-mean-square of the reference.
 double relativeError(const std::vector<float>& got, const std::vector<double>& want) {
     double err = 0.0;
@@ -88,9 +68,9 @@ void checkAgainstReference(unsigned n) {
     fft.forward(x.data(), spectrum.data());
     EXPECT_LT(relativeError(spectrum, referenceForward(x)), 1e-6);
 
+    // The inverse, given a correct forward transform, is pinned down by the round trip.
     std::vector<float> back(n);
     fft.backward(spectrum.data(), back.data());
-    EXPECT_LT(relativeError(back, referenceBackward(spectrum)), 1e-6);
     std::vector<double> scaled(x.begin(), x.end());
     for (double& v : scaled) {
         v *= n;
