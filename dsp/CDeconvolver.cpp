@@ -26,9 +26,10 @@
 #define VELTRANO_DECONV_SSE2 0
 #endif
 
-// The AVX kernel is compiled for its own target and chosen at run time. Not on Windows: GCC does
-// not realign the stack there for spilled 32-byte vectors.
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && !defined(_WIN32)
+// The AVX kernel is compiled for its own target and chosen at run time, so the build keeps the
+// SSE2 baseline. Its loops keep every vector in registers: on Windows, where GCC does not realign
+// the stack for 32-byte vectors, nothing of them may be spilled with aligned moves.
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #include <immintrin.h>
 #define VELTRANO_DECONV_AVX 1
 #else

@@ -19,6 +19,9 @@
 // can cause that), the coefficients are zeroed and the power restarted at 1 before the sample is
 // used, so nothing non-finite latches.
 //
+// Denormal samples slow the inner loops down; the chain runs its stages with denormals flushed to
+// zero. For a given floating-point mode the output is fully determined by the input and settings.
+//
 // process() never allocates, locks or waits. Threading: none inside; one thread calls process()
 // and writes the public settings between calls.
 #pragma once

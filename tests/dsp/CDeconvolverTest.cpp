@@ -164,7 +164,8 @@ TEST(CDeconvolver, FollowsTheRecurrenceWithinSinglePrecisionRounding) {
 }
 
 TEST(CDeconvolver, KernelsAndBlockSizesGiveBitIdenticalOutput) {
-    const std::vector<float> in = sine(440.0, 0.3f, 9000) + noise(0.1f, 9000, 2);
+    std::vector<float> in = sine(440.0, 0.3f, 9000) + noise(0.1f, 9000, 2);
+    in[4000] = 3e38f; // restarts the model and then drives coefficients into the clamp
     for (const Model m : {kReverb, kShort, Model{37, 0}, Model{21, 5}}) {
         CDeconvolver base;
         base.selectKernel(CDeconvolver::Kernel::Plain);
@@ -205,21 +206,20 @@ TEST(CDeconvolver, AmountZeroKeepsTheSignalAndAmountOneLeavesTheError) {
     EXPECT_LT(levelDb(removed, n - 4000, n), levelDb(in, n - 4000, n) - 15.0);
 }
 
-TEST(CDeconvolver, FadesASteadySineAndPassesWhiteNoise) {
-    const size_t n = size_t(8 * kRate), last = size_t(2 * kRate);
-    const std::vector<float> tone = sine(1000.0, 0.25f, n), hiss = noise(0.1f, n, 4);
+TEST(CDeconvolver, FadesASteadySineAndPassesAddedNoise) {
+    const size_t n = size_t(8 * kRate), from = size_t(6 * kRate);
+    const std::vector<float> tone = sine(1000.0, 0.25f, n), toneInNoise = tone + noise(0.01f, n, 7);
+    const auto [toneIn, restIn] = toneAndRest(toneInNoise, 1000.0, from, n);
     for (const auto& [m, expectedDb] : {std::pair{kShort, -83.0}, std::pair{kReverb, -107.0}}) {
-        CDeconvolver d;
-        const double faded = levelDb(run(d, tone, m, 2048), n - last, n) - levelDb(tone, 0, n);
-        std::printf("[ measured ] sine 1 kHz 0.25, order %u: %.1f dB over the last 2 s\n", m.order,
-                    faded);
+        CDeconvolver d, w;
+        const double faded = levelDb(run(d, tone, m, 2048), from, n) - levelDb(tone, 0, n);
+        const auto [toneOut, restOut] = toneAndRest(run(w, toneInNoise, m, 2048), 1000.0, from, n);
+        std::printf("[ measured ] order %u: sine alone %.1f dB; in noise: tone %+.1f dB, noise "
+                    "%+.3f dB (last 2 s of 8)\n",
+                    m.order, faded, toneOut - toneIn, restOut - restIn);
         EXPECT_NEAR(faded, expectedDb, 1.5) << "order " << m.order;
-
-        CDeconvolver w;
-        const double change =
-            levelDb(run(w, hiss, m, 2048), n - last, n) - levelDb(hiss, n - last, n);
-        std::printf("[ measured ] white noise, order %u: %+.3f dB\n", m.order, change);
-        EXPECT_LT(std::fabs(change), 0.1) << "order " << m.order;
+        EXPECT_LT(toneOut - toneIn, -60.0) << "order " << m.order;
+        EXPECT_LT(std::fabs(restOut - restIn), 0.1) << "order " << m.order;
     }
 }
 
@@ -289,11 +289,9 @@ TEST(CDeconvolver, BadArgumentsAreRefusedOrBounded) {
     EXPECT_EQ(0, std::memcmp(a.data(), b.data(), a.size() * 4));
 }
 
-// Figures for the record: a tone in noise and a reverberant signal, and the cost per sample.
+// Figures for the record: reverberant signals, and the cost per sample.
 TEST(CDeconvolver, MeasuredEffect) {
     const size_t n = size_t(8 * kRate), from = size_t(6 * kRate);
-    const std::vector<float> toneInNoise = sine(1000.0, 0.25f, n) + noise(0.01f, n, 7);
-    const auto [toneIn, restIn] = toneAndRest(toneInNoise, 1000.0, from, n);
 
     // Bursts of 100 ms every 500 ms, of white noise or of a 150 Hz harmonic series, in a room
     // with a reverberation time of 0.3 s. Levels while the bursts sound and in their tails (from
@@ -331,12 +329,6 @@ TEST(CDeconvolver, MeasuredEffect) {
         return std::pair{10.0 * std::log10(on), 10.0 * std::log10(off)};
     };
     for (const Model m : {kShort, kReverb}) {
-        CDeconvolver d;
-        const auto [toneOut, restOut] = toneAndRest(run(d, toneInNoise, m, 2048), 1000.0, from, n);
-        std::printf("[ measured ] order %u, tone in noise: tone %+.1f dB, noise %+.2f dB\n",
-                    m.order, toneOut - toneIn, restOut - restIn);
-        EXPECT_LT(toneOut - toneIn, -60.0);
-        EXPECT_LT(std::fabs(restOut - restIn), 0.5);
         for (int source = 0; source < 2; ++source) {
             CDeconvolver r;
             const auto [onIn, offIn] = split(reverberant[source]);
@@ -345,20 +337,26 @@ TEST(CDeconvolver, MeasuredEffect) {
                         m.order, source == 0 ? "noise" : "harmonic", onOut - onIn, offOut - offIn);
         }
     }
+    // Cost: the best of three runs over 2 s (the machine may be busy), never asserted.
+    const std::vector<float> twoSeconds = sine(1000.0, 0.25f, 29400) + noise(0.01f, 29400, 10);
+    const char* names[] = {"plain", "SSE2", "AVX"};
     for (const auto k :
          {CDeconvolver::Kernel::Plain, CDeconvolver::Kernel::Sse2, CDeconvolver::Kernel::Avx}) {
         for (const Model m : {kShort, kReverb}) {
-            CDeconvolver d;
-            if (!d.selectKernel(k)) {
-                continue;
+            double best = 1e300;
+            for (int repeat = 0; repeat < 3 && CDeconvolver::kernelAvailable(k); ++repeat) {
+                CDeconvolver d;
+                d.selectKernel(k);
+                const auto start = std::chrono::steady_clock::now();
+                run(d, twoSeconds, m, 2048);
+                const std::chrono::duration<double, std::nano> took =
+                    std::chrono::steady_clock::now() - start;
+                best = std::min(best, took.count() / double(twoSeconds.size()));
             }
-            const auto start = std::chrono::steady_clock::now();
-            run(d, toneInNoise, m, 2048);
-            const double ns =
-                std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start)
-                    .count();
-            std::printf("[ measured ] kernel %d, order %u: %.1f ns/sample\n", int(k), m.order,
-                        ns / double(n));
+            if (best < 1e300) {
+                std::printf("[ measured ] %s kernel, order %u: %.1f ns/sample\n", names[int(k)],
+                            m.order, best);
+            }
         }
     }
 }
