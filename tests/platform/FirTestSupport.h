@@ -3,7 +3,8 @@
 
 #include "platform/FirEngine.h"
 
-#include <cstring>
+#include <bit>
+#include <cstdint>
 #include <random>
 #include <vector>
 
