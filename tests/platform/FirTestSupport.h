@@ -21,8 +21,9 @@ inline std::vector<float> randomSignal(std::size_t n, unsigned seed) {
     return x;
 }
 
+// Bit-for-bit equality (tells -0 from +0; a NaN equals the same NaN).
 inline bool sameBits(float a, float b) {
-    return std::memcmp(&a, &b, sizeof(float)) == 0;
+    return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b);
 }
 
 // The kernel that rounds like a plain multiply-then-add loop.
