@@ -114,7 +114,9 @@ float predictPlain(const float* taps, const float* x, unsigned count) {
     return predictTail(sumLanes(acc), taps, x, body, count);
 }
 
-float updatePredictPlain(float* taps, const float* x, unsigned count, float gain) {
+// The coefficients and the samples never overlap; saying so lets the compiler vectorise.
+float updatePredictPlain(float* __restrict taps, const float* __restrict x, unsigned count,
+                         float gain) {
     float acc[kLanes] = {};
     const unsigned body = count - count % kLanes;
     for (unsigned j = 0; j < body; j += kLanes) {
@@ -127,8 +129,10 @@ float updatePredictPlain(float* taps, const float* x, unsigned count, float gain
     return updatePredictTail(sumLanes(acc), taps, x, body, count, gain);
 }
 
-void updatePlain(float* taps, const float* x, unsigned count, float gain) {
-    updateTail(taps, x, 0, count, gain);
+void updatePlain(float* __restrict taps, const float* __restrict x, unsigned count, float gain) {
+    for (unsigned j = 0; j < count; ++j) {
+        taps[j] = clampUnit(taps[j] + gain * x[j]);
+    }
 }
 
 constexpr Kernels kPlain{predictPlain, updatePredictPlain, updatePlain};
