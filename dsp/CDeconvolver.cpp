@@ -1,5 +1,5 @@
-// Adaptive linear prediction with the normalized least-mean-squares (NLMS) rule of Widrow and
-// Hoff, normalized by a running input power: for every sample the prediction
+// Adaptive linear prediction with Widrow and Hoff's least-mean-squares rule, normalized by a
+// running input power (NLMS): for every sample the prediction
 // y = sum h[k] x[n-D-k] is formed with the coefficients from before the sample, the error
 // e = x[n] - y drives the update h[k] += 2 mu e x[n-D-k], and mu = c / max(P, 1e-9) (at most 1)
 // follows the mean square P of the input. Removing the predictable part of a signal this way is
@@ -308,6 +308,7 @@ bool CDeconvolver::kernelAvailable(Kernel which) {
         return VELTRANO_DECONV_SSE2 != 0;
     case Kernel::Avx:
 #if VELTRANO_DECONV_AVX
+        __builtin_cpu_init(); // harmless if done already; needed if called during static init
         return __builtin_cpu_supports("avx");
 #else
         return false;

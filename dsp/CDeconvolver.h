@@ -1,9 +1,9 @@
 // Predictable-noise reduction of one channel: an adaptive linear predictor forecasts each sample
 // from the samples `delay` and more in the past, its `order` coefficients adapted sample by sample
 // with a normalized least-mean-squares rule, and the output is the prediction error plus the
-// share (1 - amount) of the prediction. Hum, steady tones and reverberation are what the
-// predictor learns, so they are what leaves the output; what cannot be predicted stays. The stage
-// adds no delay: output sample i belongs to input sample i.
+// share (1 - amount) of the prediction. Steady tones, hum and the predictable part of
+// reverberation are what the predictor learns and what leaves the output; what cannot be
+// predicted stays. The stage adds no delay: output sample i belongs to input sample i.
 //
 // Samples are linear, full scale 1.0, at the chain's reduced rate. The adaptation runs on a power
 // estimate with a time constant of 1600 samples; the step is the constant 1.2207031e-6 over that
