@@ -8,3 +8,7 @@ set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# AVX code may spill 32-byte vectors to a stack Windows aligns to 16 bytes only: let the
+# assembler turn aligned vector moves into unaligned ones.
+set(CMAKE_C_FLAGS_INIT "-Wa,-muse-unaligned-vector-move")
+set(CMAKE_CXX_FLAGS_INIT "-Wa,-muse-unaligned-vector-move")
