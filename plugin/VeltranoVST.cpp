@@ -103,9 +103,11 @@ VeltranoVST::VeltranoVST(audioMasterCallback audioMaster)
     for (RelaxedFloat& value : switchValues) {
         value = 0.0f;
     }
+    autoNorm = std::make_unique<CAutoNorm>();
     humFrequency = kInitialHumFrequency;
     maxGainLinear = kInitialMaxGainLinear;
     maxGain = clamp(dbFromGain(kInitialMaxGainLinear) / kMaxGainRangeDb);
+    autoGain = std::make_unique<CAutoGain>();
 
     for (int c = 0; c < kNumChannels; ++c) {
         // Both resamplers start at their constructed factor; setSampleRate gives the real ones.
@@ -115,6 +117,9 @@ VeltranoVST::VeltranoVST(audioMasterCallback audioMaster)
         highPass[c]->init();
         highPass[c]->setTaps(taps::kHighPass, taps::kHighPassCount);
         humDetect[c] = std::make_unique<CHumDetect>(); // starts at 60 Hz, matching humFrequency
+        deconvolver[c] = std::make_unique<CDeconvolver>();
+        deconvolver[c]->adapt = true;
+        deconvolver[c]->reset();
         equalizer[c] = std::make_unique<CFirFilter>();
         equalizer[c]->init();
         for (int stage = 0; stage < kNumStages; ++stage) {
@@ -308,12 +313,26 @@ void VeltranoVST::processBlock(int channels) {
     std::copy(inputHistory.begin() + count[0], inputHistory.end(), inputHistory.begin());
     std::copy(workA[0].begin(), workA[0].begin() + count[0], inputHistory.begin() + keep);
 
-    // Auto-normalize: the stage is not built yet, so it counts as switched off.
+    // Auto-normalize, both channels with one gain.
+    if (channels == 2) {
+        unsigned n = count[0];
+        autoNorm->processStereo(workA[0].data(), workA[1].data(), workB[0].data(), workB[1].data(),
+                                count[0], &n);
+        count[0] = n;
+        count[1] = n;
+    } else {
+        autoNorm->maxGain = CAutoNorm::kFixedMaxGain;
+        autoNorm->processMono(workA[0].data(), workB[0].data(), count[0]);
+    }
+    const bool normalizeOn = switchOn(kAutoNormalize);
     for (int c = 0; c < channels; ++c) {
-        bypass(kStageNormalize, c, false, workA[c].data(), workB[c].data(), count[c]);
+        bypass(kStageNormalize, c, normalizeOn, workA[c].data(), workB[c].data(), count[c]);
     }
 
     const bool highPassOn = switchOn(kHighPass);
+    const bool predictableOn = switchOn(kPredictableNoise);
+    const bool reverbOn = switchOn(kReverb);
+    const float predictableAmount = 1.0f - predictableAttenuation;
     const bool equalizerOn = switchOn(kEqualizer);
     for (int c = 0; c < channels; ++c) {
         float* a = workA[c].data();
@@ -326,8 +345,22 @@ void VeltranoVST::processBlock(int channels) {
         // Hum filter: not built yet, counts as switched off.
         bypass(kStageHum, c, false, a, b, n);
 
-        // Predictable noise reduction: not built yet; switched off it is a plain copy.
-        std::copy(b, b + n, a);
+        // Predictable noise reduction: the short predictor, or the long one for reverberation.
+        CDeconvolver& predictor = *deconvolver[c];
+        predictor.amount = predictableAmount;
+        if (reverbOn) {
+            predictor.order = 1024;
+            predictor.delay = 1;
+            predictor.step = 0.00030517578125f;
+        } else {
+            predictor.order = 128;
+            predictor.delay = 3;
+            predictor.step = 0.006103515625f;
+        }
+        predictor.process(b, a, n, &n);
+        if (!predictableOn) {
+            std::copy(b, b + n, a);
+        }
 
         // Random noise reduction: not built yet, counts as switched off.
         bypass(kStageRandom, c, false, a, b, n);
@@ -339,9 +372,20 @@ void VeltranoVST::processBlock(int channels) {
         count[c] = n;
     }
 
-    // Automatic gain control: not built yet, counts as switched off.
+    // Automatic gain control, both channels with one gain.
+    if (channels == 2) {
+        unsigned n = count[0];
+        autoGain->processStereo(workA[0].data(), workA[1].data(), workB[0].data(), workB[1].data(),
+                                count[0], &n, maxGainLinear);
+        count[0] = n;
+        count[1] = n;
+    } else {
+        autoGain->maxGain = maxGainLinear;
+        autoGain->processMono(workA[0].data(), workB[0].data(), count[0]);
+    }
+    const bool gainOn = switchOn(kAutoGain);
     for (int c = 0; c < channels; ++c) {
-        bypass(kStageGain, c, false, workA[c].data(), workB[c].data(), count[c]);
+        bypass(kStageGain, c, gainOn, workA[c].data(), workB[c].data(), count[c]);
     }
 
     // Back to the host rate.

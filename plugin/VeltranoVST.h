@@ -15,6 +15,9 @@
 #pragma once
 
 #include "common/RelaxedFloat.h"
+#include "dsp/CAutoGain.h"
+#include "dsp/CAutoNorm.h"
+#include "dsp/CDeconvolver.h"
 #include "dsp/CFirFilter.h"
 #include "dsp/CHumDetect.h"
 #include "dsp/CResample.h"
@@ -132,11 +135,16 @@ private:
     std::uint32_t extraLatency{0}; // frames of latency beyond the host block
     std::uint32_t fillPosition{0}; // next frame of the block buffers, shared by the channels
 
+    // Processing objects shared by both channels (stereo-linked).
+    std::unique_ptr<CAutoNorm> autoNorm; // first stage: brings the input to a working level
+    std::unique_ptr<CAutoGain> autoGain; // last stage: raises quiet passages
+
     // Processing objects, per channel.
-    std::unique_ptr<CResample> resampleF[kNumChannels];  // factor F: in down, out up
-    std::unique_ptr<CResample> resampleG[kNumChannels];  // factor G: in up, out down
-    std::unique_ptr<CFirFilter> highPass[kNumChannels];  // the 200 Hz high-pass
-    std::unique_ptr<CFirFilter> equalizer[kNumChannels]; // taps rebuilt every block
+    std::unique_ptr<CResample> resampleF[kNumChannels];      // factor F: in down, out up
+    std::unique_ptr<CResample> resampleG[kNumChannels];      // factor G: in up, out down
+    std::unique_ptr<CFirFilter> highPass[kNumChannels];      // the 200 Hz high-pass
+    std::unique_ptr<CDeconvolver> deconvolver[kNumChannels]; // predictable noise reduction
+    std::unique_ptr<CFirFilter> equalizer[kNumChannels];     // taps rebuilt every block
 
     // Buffers, sized by setSampleRate.
     std::vector<float> inputBlock[kNumChannels];  // host-rate input being collected

@@ -380,4 +380,100 @@ TEST(Chain, HundredLifetimes) {
     }
 }
 
+double peakOf(const Signal& s, std::size_t from, std::size_t to) {
+    double peak = 0.0;
+    for (std::size_t n = from; n < to; ++n) {
+        peak = std::max(peak, static_cast<double>(std::fabs(s[n])));
+    }
+    return peak;
+}
+
+TEST(Chain, GainStagesRaiseAQuietSignal) {
+    for (VstInt32 stage : {20, 29}) { // auto-normalize, automatic gain control
+        Runner runner(44100.0f);
+        runner.set(stage, 1.0f);
+        const Signal in = sine(44100.0f, 1000.0, 44100 * 8, 0.05);
+        Signal left;
+        Signal right;
+        runner.run(in, in, left, right, {2048});
+        // Both limit the gain to 3.16 (the control's initial maximum, the normalizer's fixed one).
+        EXPECT_NEAR(peakOf(left, left.size() - 44100, left.size()), 0.158, 0.003) << stage;
+        EXPECT_EQ(left, right);
+    }
+    Runner loud(44100.0f);
+    loud.set(29, 1.0f);
+    loud.set(33, 1.0f); // up to 60 dB
+    const Signal in = sine(44100.0f, 1000.0, 44100 * 8, 0.01);
+    Signal left;
+    Signal right;
+    loud.run(in, in, left, right, {2048});
+    EXPECT_NEAR(peakOf(left, left.size() - 44100, left.size()), 0.25, 0.01);
+}
+
+TEST(Chain, PredictableNoiseReductionFadesASteadyTone) {
+    for (float reverb : {0.0f, 1.0f}) {
+        Runner runner(44100.0f);
+        runner.set(24, 1.0f);
+        runner.set(25, reverb);
+        const Signal in = sine(44100.0f, 1000.0, 44100 * 8, 0.25);
+        Signal left;
+        Signal right;
+        runner.run(in, in, left, right, {2048});
+        const std::size_t end = left.size();
+        EXPECT_LT(20.0 * std::log10(rms(left, end - 44100, end) / rms(in, end - 44100, end)), -40.0)
+            << "reverb " << reverb;
+        // Amount 0 % leaves the tone alone.
+        Runner none(44100.0f);
+        none.set(24, 1.0f);
+        none.set(25, reverb);
+        none.set(31, 1.0f);
+        none.run(in, in, left, right, {2048});
+        EXPECT_NEAR(20.0 * std::log10(rms(left, end - 44100, end) / rms(in, end - 44100, end)), 0.0,
+                    0.1);
+    }
+}
+
+TEST(Chain, MonoUsesTheOneChannelStages) {
+    // With both channels equal, the stereo-linked stages give each channel what the one-channel
+    // operations give a mono input.
+    Runner mono(48000.0f);
+    mono.setMono();
+    Runner stereo(48000.0f);
+    for (Runner* r : {&mono, &stereo}) {
+        for (VstInt32 index : {20, 21, 24, 28, 29}) {
+            r->set(index, 1.0f);
+        }
+    }
+    const Signal in = sine(48000.0f, 300.0, 100000, 0.02);
+    const Signal out = mono.runMono(in, 1000);
+    Signal left;
+    Signal right;
+    stereo.run(in, in, left, right, {1000});
+    EXPECT_EQ(out, left);
+}
+
+TEST(Chain, SwitchingDelayMatchedStagesKeepsTheLatency) {
+    // The equalizer (255 samples against a bypass of 256) and the gain stages (64 against 64)
+    // move the impulse by at most one internal sample, F host frames, besides the resamplers'
+    // rounding to a host frame.
+    Runner runner(48000.0f);
+    for (VstInt32 index : {20, 28, 29}) {
+        runner.set(index, 1.0f);
+    }
+    runner.set(33, 0.0f); // gain control at most 0 dB
+    const std::size_t at = 3000;
+    Signal in(60000, 0.0f);
+    in[at] = 0.5f;
+    Signal left;
+    Signal right;
+    runner.run(in, in, left, right, {1000});
+    std::size_t peak = 0;
+    for (std::size_t n = 0; n < left.size(); ++n) {
+        if (std::fabs(left[n]) > std::fabs(left[peak])) {
+            peak = n;
+        }
+    }
+    EXPECT_LE(std::labs(static_cast<long>(peak - at) - runner.latency()), 3 + 1);
+}
+
 } // namespace
