@@ -120,6 +120,7 @@ VeltranoVST::VeltranoVST(audioMasterCallback audioMaster)
         deconvolver[c] = std::make_unique<CDeconvolver>();
         deconvolver[c]->adapt = true;
         deconvolver[c]->reset();
+        spectralSub[c] = std::make_unique<SpectralSub>(); // in its start state
         equalizer[c] = std::make_unique<CFirFilter>();
         equalizer[c]->init();
         for (int stage = 0; stage < kNumStages; ++stage) {
@@ -333,6 +334,9 @@ void VeltranoVST::processBlock(int channels) {
     const bool predictableOn = switchOn(kPredictableNoise);
     const bool reverbOn = switchOn(kReverb);
     const float predictableAmount = 1.0f - predictableAttenuation;
+    const bool randomOn = switchOn(kRandomNoise);
+    const float randomAmountPercent = (1.0f - randomAttenuation) * 100.0f;
+    const bool conservative = !switchOn(kAggressive);
     const bool equalizerOn = switchOn(kEqualizer);
     for (int c = 0; c < channels; ++c) {
         float* a = workA[c].data();
@@ -362,8 +366,14 @@ void VeltranoVST::processBlock(int channels) {
             std::copy(b, b + n, a);
         }
 
-        // Random noise reduction: not built yet, counts as switched off.
-        bypass(kStageRandom, c, false, a, b, n);
+        // Random noise reduction. Its first call produces only part of a block; the rest of
+        // the block is silence rather than whatever the buffer held. The count stays.
+        unsigned produced = n;
+        spectralSub[c]->process(a, b, n, randomAmountPercent, &produced, conservative);
+        if (produced < n) {
+            std::fill(b + produced, b + n, 0.0f);
+        }
+        bypass(kStageRandom, c, randomOn, a, b, n);
 
         buildEqualizerTaps();
         equalizer[c]->updateTaps(eqTaps, kEqTaps);

@@ -21,6 +21,7 @@
 #include "dsp/CFirFilter.h"
 #include "dsp/CHumDetect.h"
 #include "dsp/CResample.h"
+#include "dsp/SpectralSub.h"
 #include "plugin/AudioEffectX.h"
 #include "plugin/EditorLink.h"
 #include "plugin/Parameters.h"
@@ -144,6 +145,7 @@ private:
     std::unique_ptr<CResample> resampleG[kNumChannels];      // factor G: in up, out down
     std::unique_ptr<CFirFilter> highPass[kNumChannels];      // the 200 Hz high-pass
     std::unique_ptr<CDeconvolver> deconvolver[kNumChannels]; // predictable noise reduction
+    std::unique_ptr<SpectralSub> spectralSub[kNumChannels];  // random noise reduction
     std::unique_ptr<CFirFilter> equalizer[kNumChannels];     // taps rebuilt every block
 
     // Buffers, sized by setSampleRate.
