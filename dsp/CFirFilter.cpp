@@ -144,6 +144,14 @@ int CFirFilter::setTaps(const float* newTaps, unsigned count) {
     if (sameTaps(newTaps, count)) {
         return 0;
     }
+    if (count == taps.size() && stateReady) {
+        // Same count: a restart of the existing engine state, without obtaining memory.
+        std::copy(newTaps, newTaps + count, taps.begin());
+        firState.setTaps(taps.data());
+        firState.clearHistory();
+        primed = true;
+        return 0;
+    }
     return replaceTaps(newTaps, count, true);
 }
 

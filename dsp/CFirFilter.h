@@ -14,9 +14,9 @@
 // - filterDirect(): the plain direct form on `delayLine`, dropping the first N/2 outputs once
 //   after a restart (init / setTaps) so that a symmetric filter's output lines up with its input.
 //
-// Threading: none inside; one owner calls it, never from two threads at once. setTaps and
-// updateTaps with a changed tap count, and init() before the first taps, obtain memory; the
-// same tap count (updateTaps every block) and filtering never do.
+// Threading: none inside; one owner calls it, never from two threads at once.
+// Memory: obtained only when the tap count changes (setTaps / updateTaps); tap changes of the
+// same count, init() and all filtering never allocate, whatever the block length.
 #pragma once
 
 #include "platform/FirEngine.h"
