@@ -18,6 +18,7 @@
 //
 // Threading: a FirState belongs to one thread at a time. The kernel selection is process-wide;
 // select it before audio starts (changing it mid-stream changes rounding, not correctness).
+// Results identical on every machine, whatever its processor: select Sse2 (or Generic).
 #pragma once
 
 #include <cstddef>
