@@ -7,8 +7,11 @@
 // The last, partly used pass runs at full width into a side buffer, so there is no separate
 // scalar remainder that could round differently.
 //
-// The AVX2+FMA kernel is compiled with a target attribute and chosen at run time, so the
-// project itself keeps the x86-64 baseline (and builds for 32-bit x86 and non-x86 as well).
+// The AVX kernels are compiled with target attributes and chosen at run time, so the project
+// itself keeps the x86-64 baseline (and builds for 32-bit x86 and non-x86 as well). The AVX
+// kernel multiplies and adds separately like the SSE2 and generic ones, so all three give the
+// same bits and a result does not depend on the machine it was computed on; the fused kernel is
+// faster but rounds differently and is used only when chosen explicitly.
 #include "platform/FirKernels.h"
 
 #include <algorithm>
@@ -107,6 +110,48 @@ void convolveSse2(const float* taps, const std::ptrdiff_t* offsets, unsigned tap
 }
 #endif
 
+// ---- AVX: 8 lanes per vector, multiply then add (the same roundings as SSE2).
+
+#if VELTRANO_FIR_AVX2
+#define VELTRANO_TARGET_AVX __attribute__((target("avx")))
+constexpr unsigned kAvxPassLanes = 8 * kVectorsPerPass;
+static_assert(kAvxPassLanes <= kKernelPad);
+
+VELTRANO_TARGET_AVX inline void passAvx(const float* taps, const std::ptrdiff_t* offsets,
+                                        unsigned tapCount, const float* src, float* out) {
+    __m256 acc[kVectorsPerPass];
+#pragma GCC unroll 8
+    for (unsigned v = 0; v < kVectorsPerPass; ++v) {
+        acc[v] = _mm256_setzero_ps();
+    }
+    for (unsigned k = 0; k < tapCount; ++k) {
+        const __m256 w = _mm256_broadcast_ss(taps + k);
+        const float* p = src + offsets[k];
+#pragma GCC unroll 8
+        for (unsigned v = 0; v < kVectorsPerPass; ++v) {
+            acc[v] = _mm256_add_ps(acc[v], _mm256_mul_ps(w, _mm256_loadu_ps(p + 8 * v)));
+        }
+    }
+#pragma GCC unroll 8
+    for (unsigned v = 0; v < kVectorsPerPass; ++v) {
+        _mm256_storeu_ps(out + 8 * v, acc[v]);
+    }
+}
+
+VELTRANO_TARGET_AVX void convolveAvx(const float* taps, const std::ptrdiff_t* offsets,
+                                     unsigned tapCount, const float* src, float* out,
+                                     unsigned count, float* tail) {
+    unsigned l = 0;
+    for (; l + kAvxPassLanes <= count; l += kAvxPassLanes) {
+        passAvx(taps, offsets, tapCount, src + l, out + l);
+    }
+    if (l < count) {
+        passAvx(taps, offsets, tapCount, src + l, tail);
+        std::copy(tail, tail + (count - l), out + l);
+    }
+}
+#endif
+
 // ---- AVX2+FMA: 8 lanes per vector, one fused multiply-add per tap.
 
 #if VELTRANO_FIR_AVX2
@@ -149,6 +194,15 @@ VELTRANO_TARGET_AVX2_FMA void convolveAvx2Fma(const float* taps, const std::ptrd
 }
 #endif
 
+bool processorHasAvx() {
+#if VELTRANO_FIR_AVX2
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx");
+#else
+    return false;
+#endif
+}
+
 bool processorHasAvx2Fma() {
 #if VELTRANO_FIR_AVX2
     // libgcc's check includes the operating system's support for the wider registers.
@@ -170,6 +224,10 @@ bool firKernelAvailable(FirKernel kernel) {
         return true;
     case FirKernel::Sse2:
         return VELTRANO_FIR_SSE2 != 0;
+    case FirKernel::Avx: {
+        static const bool available = processorHasAvx();
+        return available;
+    }
     case FirKernel::Avx2Fma: {
         static const bool available = processorHasAvx2Fma();
         return available;
@@ -179,8 +237,8 @@ bool firKernelAvailable(FirKernel kernel) {
 }
 
 FirKernel bestFirKernel() {
-    if (firKernelAvailable(FirKernel::Avx2Fma)) {
-        return FirKernel::Avx2Fma;
+    if (firKernelAvailable(FirKernel::Avx)) {
+        return FirKernel::Avx;
     }
     if (firKernelAvailable(FirKernel::Sse2)) {
         return FirKernel::Sse2;
@@ -319,6 +377,12 @@ ConvolveFn activeConvolve() {
     case FirKernel::Sse2:
 #if VELTRANO_FIR_SSE2
         return convolveSse2;
+#else
+        break;
+#endif
+    case FirKernel::Avx:
+#if VELTRANO_FIR_AVX2
+        return convolveAvx;
 #else
         break;
 #endif

@@ -220,13 +220,16 @@ TEST_P(FirEngineKernel, StuffingStaysExactWhenTheShortCutDoesNotApply) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, FirEngineKernel,
-                         ::testing::Values(FirKernel::Generic, FirKernel::Sse2, FirKernel::Avx2Fma),
+                         ::testing::Values(FirKernel::Generic, FirKernel::Sse2, FirKernel::Avx,
+                                           FirKernel::Avx2Fma),
                          [](const ::testing::TestParamInfo<FirKernel>& info) {
                              switch (info.param) {
                              case FirKernel::Generic:
                                  return std::string("Generic");
                              case FirKernel::Sse2:
                                  return std::string("Sse2");
+                             case FirKernel::Avx:
+                                 return std::string("Avx");
                              case FirKernel::Avx2Fma:
                                  return std::string("Avx2Fma");
                              }
