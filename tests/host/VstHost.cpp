@@ -25,7 +25,9 @@ VstHost* hostFor(AEffect* effect) {
 } // namespace
 
 VstHost::VstHost(const std::string& libraryPath) {
-    library = dlopen(libraryPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // Kept mapped after dlclose, as many hosts keep their plug-ins: the libraries a plug-in
+    // pulls in may hold caches of their own (FFTW's planner) that only a process exit frees.
+    library = dlopen(libraryPath.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (library == nullptr) {
         const char* message = dlerror();
         loadError = message != nullptr ? message : "dlopen failed";
