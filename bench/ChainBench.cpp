@@ -54,7 +54,19 @@ void BM_ChainHighPassEqualizer(benchmark::State& state) {
     runChain(state, {kHighPass, kEqualizer});
 }
 
+void BM_ChainEveryStage(benchmark::State& state) {
+    runChain(state, {kAutoNormalize, kHighPass, kHumFilter, kHumAutoTrack, kPredictableNoise,
+                     kRandomNoise, kEqualizer, kAutoGain});
+}
+
+void BM_ChainEveryStageReverb(benchmark::State& state) {
+    runChain(state, {kAutoNormalize, kHighPass, kHumFilter, kHumAutoTrack, kPredictableNoise,
+                     kReverb, kRandomNoise, kEqualizer, kAutoGain});
+}
+
 } // namespace
 
 BENCHMARK(BM_ChainAllOff)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ChainEveryStage)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ChainEveryStageReverb)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ChainHighPassEqualizer)->Unit(benchmark::kMillisecond);

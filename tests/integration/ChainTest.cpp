@@ -527,4 +527,58 @@ TEST(Chain, RandomNoiseReductionShortensTheDelay) {
     EXPECT_LE(std::labs(static_cast<long>(peak - at) - (runner.latency() - 1833)), 1);
 }
 
+TEST(Chain, NothingNonFiniteEverLeavesWithEveryStageOn) {
+    // Silence, a full-scale square wave, white noise at 0 dBFS, single-sample spikes and
+    // non-finite samples, one after another. (The level is not bounded: the way back to the
+    // host rate may overshoot the stages' clipping.)
+    const float rate[] = {44100.0f, 48000.0f};
+    std::mt19937 random(5);
+    std::uniform_real_distribution<float> full(-1.0f, 1.0f);
+    Signal in;
+    in.insert(in.end(), 48000, 0.0f);
+    for (int n = 0; n < 48000; ++n) {
+        in.push_back((n / 40) % 2 == 0 ? 1.0f : -1.0f);
+    }
+    for (int n = 0; n < 48000; ++n) {
+        in.push_back(full(random));
+    }
+    for (int n = 0; n < 48000; ++n) {
+        in.push_back(n % 5000 == 0 ? 1.0f : 0.0f);
+    }
+    for (int n = 0; n < 48000; ++n) {
+        const int k = n % 4;
+        in.push_back(k == 0   ? std::numeric_limits<float>::quiet_NaN()
+                     : k == 1 ? std::numeric_limits<float>::infinity()
+                     : k == 2 ? -std::numeric_limits<float>::infinity()
+                              : 3.0e38f);
+    }
+    in.insert(in.end(), 48000, 0.0f);
+    for (float r : rate) {
+        for (bool mono : {false, true}) {
+            for (float reverb : {0.0f, 1.0f}) {
+                Runner runner(r);
+                if (mono) {
+                    runner.setMono();
+                }
+                for (VstInt32 index = 20; index < 30; ++index) {
+                    runner.set(index, 1.0f);
+                }
+                runner.set(25, reverb);
+                runner.set(33, 1.0f); // the largest gain
+                Signal left;
+                Signal right;
+                if (mono) {
+                    left = runner.runMono(in, 1000);
+                } else {
+                    runner.run(in, in, left, right, {1000});
+                }
+                for (std::size_t n = 0; n < left.size(); ++n) {
+                    ASSERT_TRUE(std::isfinite(left[n]))
+                        << "frame " << n << " rate " << r << " mono " << mono;
+                }
+            }
+        }
+    }
+}
+
 } // namespace
