@@ -48,6 +48,8 @@ public:
     int allocate();
     // Releases whichever buffers exist.
     void releaseBuffers();
+    // Clears the histories of the three filters (their taps stay).
+    void initFilters();
 
     // Filters `count` samples at the hum `frequency` with `attenuationDb` of attenuation on every
     // harmonic. `output` may be the same array as `input`. A frequency below 1 Hz (the tracker's
@@ -64,8 +66,6 @@ public:
     bool hasBuffers() const { return history != nullptr; }
 
 private:
-    void initFilters();
-
     CFirFilter bandFilter;            // band part L, delayed by 35 samples
     CFirFilter complementFilter;      // complementary part U, delayed by 35 samples
     CFirFilter delayFilter;           // L delayed by 35.5 - 0.1 t samples; taps exchanged per block

@@ -1,10 +1,94 @@
+// Hum tracking by square-wave correlation. A mains hum is a periodic waveform rich in odd
+// harmonics, so each analysis frame is correlated with square waves of every whole-sample
+// period L within +-10 % of the current estimate and of every phase; the period with the
+// largest |correlation| gives the frame's estimate rate / L. The frame estimates then feed two
+// exponential averages: a heavy one (the search centre and the source of the tracked value) and
+// a light one; the tracked frequency moves, in 0.05 Hz steps, only while the two agree.
+//
+// The correlation itself (weight patterns, incremental phase steps) is SquareWaveSearch's.
+// Each frame's estimate is the rate over a whole-sample period matched over about two hum
+// periods, so it depends on the hum's waveform and on steady tones in the band; the heavy
+// smoothing and the 0.05 Hz steps make the tracked value settle, not unbiased.
+
 #include "dsp/CHumDetect.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+namespace {
+
+// Tracker constants (single precision).
+constexpr float kLockThreshold = 0.1f;            // Hz between the averages for a lock
+constexpr float kSmoothLocked = 0.0015f;          // smooth-average weight while locked
+constexpr float kSmoothUnlocked = 0.0075f;        // smooth-average weight while not locked
+constexpr float kFastWeight = 0.015f;             // fast-average weight
+constexpr float kQuantum = 0.05f;                 // Hz step of the tracked frequency
+constexpr float kAdoptAtOnce = 0.15f;             // Hz beyond which a change is taken at once
+constexpr float kUnsetTolerance = 0.001f;         // Hz around -1 that counts as unset
+constexpr float kCandidateTolerance = 0.001f;     // Hz within which a candidate repeats
+constexpr float kShortestFactor = 1.1f;           // search: shortest period at rate / (1.1 centre)
+constexpr float kLongestFactor = 0.9f;            // search: longest period at rate / (0.9 centre)
+constexpr float kHoldSeconds = 0.25f;             // time a small change must persist
+constexpr float kCancellerMinFrequency = 40.005f; // 0.9 x the lowest nominal frequency
+constexpr unsigned kCancellerBlockCapacity = 65536;
+
+std::unique_ptr<float[]> obtain(unsigned count) {
+    return std::unique_ptr<float[]>(new (std::nothrow) float[count]());
+}
+
+void copyThrough(const float* input, float* output, unsigned count) {
+    if (output != input && count > 0) {
+        std::memmove(output, input, count * sizeof(float));
+    }
+}
+
+} // namespace
 
 CHumDetect::CHumDetect() {
     setLowerSpan(0.1f);
     setUpperSpan(0.1f);
+    humFilter.setSampleRate(sampleRate);
+    humFilter.setMinFrequency(kCancellerMinFrequency);
+    humFilter.setBlockCapacity(kCancellerBlockCapacity);
+    reset();
+}
+
+CHumDetect::~CHumDetect() = default;
+
+void CHumDetect::reset() {
+    trackedFrequency = kUnset;
+    smoothAverage = kUnset;
+    fastAverage = kUnset;
+    candidate = kUnset;
+    locked = false;
+    holdFrames = frameLength == 0 ? 0
+                                  : static_cast<int>(std::floor(sampleRate * kHoldSeconds /
+                                                                static_cast<float>(frameLength)));
+    holdCounter = holdFrames;
+    workBuffer.reset();
+    workBuffer = obtain(frameLength);
+    workCapacity = workBuffer ? frameLength : 0;
+    // The search covers the longest period any search centre within the overall bounds asks
+    // for.
+    matches.reset();
+    const float longest = std::ceil(sampleRate / (kMinHumFrequency * kLongestFactor));
+    const unsigned periods = longest > 0.0f && longest < 1e6f ? static_cast<unsigned>(longest) : 0;
+    if (search.prepare(frameLength, periods)) {
+        matches = obtain(periods + 1);
+    }
+    humFilter.initFilters();
+    humFilter.allocate();
+}
+
+void CHumDetect::setSampleRate(float rate) {
+    if (!(std::fabs(rate - sampleRate) >= 0.001f) || !(rate > 0.0f) || !std::isfinite(rate)) {
+        return;
+    }
+    sampleRate = rate;
+    humFilter.setSampleRate(rate);
+    reset();
 }
 
 void CHumDetect::setLowerSpan(float span) {
@@ -19,4 +103,157 @@ void CHumDetect::setUpperSpan(float span) {
     const float m = std::min(static_cast<float>(frequency), kMaxHumFrequency);
     const float bound = span < 0.0f ? kMaxHumFrequency : (1.0f + span) * m;
     maxFrequency = std::min(bound, kMaxHumFrequency);
+}
+
+int CHumDetect::filterPiece(const float* input, float* output, unsigned count,
+                            float attenuationDb) {
+    float* target = count <= workCapacity ? workBuffer.get() : output;
+    unsigned written = 0;
+    if (humFilter.process(input, target, count, &written, trackedFrequency, attenuationDb) != 0) {
+        copyThrough(input, output, count);
+        return 1;
+    }
+    if (target != output) {
+        std::memcpy(output, target, count * sizeof(float));
+    }
+    return 0;
+}
+
+int CHumDetect::process(const float* input, float* output, unsigned count, unsigned* outCount,
+                        float attenuationDb) {
+    if (outCount == nullptr) {
+        return 2;
+    }
+    if (count > 0 && (input == nullptr || output == nullptr)) {
+        return 2;
+    }
+    *outCount = 0;
+    if (count == 0) {
+        return 0;
+    }
+    int status = 0;
+    if (!tracking) {
+        unsigned written = 0;
+        if (humFilter.process(input, output, count, &written, frequency, attenuationDb) != 0) {
+            copyThrough(input, output, count);
+            status = 1;
+        }
+        *outCount = count;
+        return status;
+    }
+    unsigned offset = 0;
+    const unsigned frame = frameLength;
+    for (; frame > 0 && count - offset >= frame; offset += frame) {
+        detect(input + offset);
+        status |= filterPiece(input + offset, output + offset, frame, attenuationDb);
+    }
+    if (offset < count) {
+        status |= filterPiece(input + offset, output + offset, count - offset, attenuationDb);
+    }
+    *outCount = count;
+    return status;
+}
+
+unsigned CHumDetect::detect(const float* frame) {
+    if (frame == nullptr || !matches || search.getFrameLength() != frameLength) {
+        return 0;
+    }
+    for (unsigned k = 0; k < frameLength; ++k) {
+        if (!std::isfinite(frame[k])) {
+            return 0;
+        }
+    }
+    float centre = isUnset(smoothAverage) ? static_cast<float>(frequency) : smoothAverage;
+    const float lowest = minFrequency;
+    const float highest = maxFrequency;
+    if (!(centre >= lowest)) {
+        centre = lowest;
+    }
+    if (centre > highest) {
+        centre = highest;
+    }
+    const float shortest = std::floor(sampleRate / (centre * kShortestFactor));
+    const float longest = std::ceil(sampleRate / (centre * kLongestFactor));
+    if (!(shortest >= 0.0f) || !(longest >= 0.0f)) {
+        return 0;
+    }
+    const auto capacity = static_cast<float>(search.getLongestPeriod());
+    const unsigned lo = std::max(SquareWaveSearch::kShortestPeriod,
+                                 static_cast<unsigned>(std::min(shortest, capacity)));
+    const unsigned hi = static_cast<unsigned>(std::min(longest, capacity));
+
+    if (hi < lo) {
+        return 0;
+    }
+    if (!search.match(frame, lo, hi, matches.get())) {
+        return 0;
+    }
+    float best = 0.0f;
+    unsigned bestPeriod = 0;
+    for (unsigned period = lo; period <= hi; ++period) {
+        if (matches[period - lo] > best) { // ties keep the shorter period
+            best = matches[period - lo];
+            bestPeriod = period;
+        }
+    }
+    if (bestPeriod == 0 || !std::isfinite(best)) {
+        return 0;
+    }
+    updateTracking(sampleRate / static_cast<float>(bestPeriod), centre);
+    return bestPeriod;
+}
+
+void CHumDetect::updateTracking(float estimate, float centre) {
+    if (isUnset(smoothAverage)) {
+        smoothAverage = centre;
+    }
+    if (isUnset(fastAverage)) {
+        fastAverage = estimate;
+    }
+    if (isUnset(trackedFrequency)) {
+        trackedFrequency = frequency;
+    }
+    float alpha = kSmoothLocked;
+    if (std::fabs(smoothAverage - fastAverage) > kLockThreshold) {
+        locked = false;
+        alpha = kSmoothUnlocked;
+    } else {
+        locked = true;
+    }
+    smoothAverage = (1.0f - alpha) * smoothAverage + alpha * estimate;
+    fastAverage = (1.0f - kFastWeight) * fastAverage + kFastWeight * estimate;
+    const float q = quantize(smoothAverage, kQuantum);
+    if (!locked) {
+        return;
+    }
+    if (std::fabs(q - trackedFrequency) > kAdoptAtOnce) {
+        candidate = trackedFrequency;
+        holdCounter = holdFrames;
+        trackedFrequency = q;
+        return;
+    }
+    if (std::fabs(q - candidate) >= kCandidateTolerance) {
+        candidate = q;
+        holdCounter = holdFrames - 1;
+        return;
+    }
+    holdCounter = holdCounter - 1;
+    if (holdCounter > 0) {
+        return;
+    }
+    candidate = trackedFrequency;
+    holdCounter = holdFrames;
+    trackedFrequency = q;
+}
+
+float CHumDetect::quantize(float value, float step) {
+    if (step <= 0.0f) {
+        return value;
+    }
+    const float sign = value > 0.0f ? 1.0f : (value < 0.0f ? -1.0f : 0.0f);
+    return sign * step * std::floor(std::fabs(value) / step + 0.5f);
+}
+
+bool CHumDetect::isUnset(float value) {
+    return std::fabs(value - kUnset) < kUnsetTolerance;
 }

@@ -1,0 +1,782 @@
+// Square-wave correlation over all periods and phases, computed incrementally. Moving the weight
+// pattern of period L one sample later changes the weight of only two residue classes mod L
+// (even L: -2 and +2) or five (odd L: -1.5, -0.25, +1, +1, -0.25), so each further phase costs a
+// few multiples of the column sums c[j] = sum_k x[j + k L] instead of a pass over the frame.
+// Even periods need only phases 0 ... h-1: the others are their negatives.
+//
+// Every sum keeps its order of operations: phase 0 accumulates w[k mod L] x[k] from k = 0
+// upward, each column sum from k = 0 upward, each phase step applies its terms in a fixed
+// order. The vectorised kernel keeps all of that per period and only runs eight periods of one
+// parity side by side, one per lane, so its results are bit-identical to the plain one; it
+// turns the search from a chain of dependent additions into independent ones. The weights of
+// phase 0 depend only on the periods, so each group's weights, turned to one vector of lanes
+// per sample, are kept from frame to frame while the search range stays the same.
+//
+// Column sums are held extended: e[1 + j] = c[j] for j < L, e[0] = c[L - 1] and
+// e[1 + L + j] = c[j] for j <= h, so that every residue class a phase step touches is a plain
+// offset from the phase p: c[p - 1] = e[p], c[p] = e[p + 1], c[(h + p - 1) mod L] = e[h + p],
+// c[(h + p) mod L] = e[h + p + 1], c[(p + L - 2) mod L] = e[p - 1], c[p - 1 + h] = e[h + p].
+
+#include "dsp/SquareWaveSearch.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <type_traits>
+
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#define VELTRANO_SQUARE_WAVE_SSE2 1
+#include <emmintrin.h>
+#endif
+
+// The AVX kernel is compiled with a target attribute and chosen at run time. Not on Windows,
+// where the compiler does not align the stack for spilled 256-bit registers.
+#if defined(VELTRANO_SQUARE_WAVE_SSE2) && defined(__GNUC__) && !defined(_WIN32) &&                 \
+    (defined(__x86_64__) || defined(__i386__))
+#define VELTRANO_SQUARE_WAVE_AVX 1
+#define VELTRANO_TARGET_AVX __attribute__((target("avx")))
+#include <immintrin.h>
+#endif
+
+bool SquareWaveSearch::kernelAvailable(Kernel which) {
+    switch (which) {
+    case Kernel::Plain:
+        return true;
+    case Kernel::Sse2:
+#if defined(VELTRANO_SQUARE_WAVE_SSE2)
+        return true;
+#else
+        return false;
+#endif
+    case Kernel::Avx:
+#if defined(VELTRANO_SQUARE_WAVE_AVX)
+        // libgcc's check includes the operating system's support for the wider registers.
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx");
+#else
+        return false;
+#endif
+    }
+    return false;
+}
+
+SquareWaveSearch::Kernel SquareWaveSearch::fastestKernel() {
+    if (kernelAvailable(Kernel::Avx)) {
+        return Kernel::Avx;
+    }
+    return kernelAvailable(Kernel::Sse2) ? Kernel::Sse2 : Kernel::Plain;
+}
+
+bool SquareWaveSearch::selectKernel(Kernel which) {
+    if (!kernelAvailable(which)) {
+        return false;
+    }
+    kernel = which;
+    return true;
+}
+
+bool SquareWaveSearch::prepare(unsigned frameSamples, unsigned longest) {
+    buffer.reset();
+    turned.reset();
+    slotKey.reset();
+    frameLength = 0;
+    longestPeriod = 0;
+    if (longest < kShortestPeriod || longest > (1u << 16) || frameSamples > (1u << 16)) {
+        return false;
+    }
+    // Room for the phase steps' reads four phases ahead past the longest lane's last phase, and
+    // for one period of weights followed by its first four again.
+    const unsigned ext = longest + longest / 2 + 8;
+    const unsigned weights = longest + 8;
+    // Groups of a search from rate / (1.1 f) to rate / (0.9 f): at most 2/11 of the longest
+    // period, and a few more; at least one chunk.
+    const unsigned range = longest * 2 / 11 + 4;
+    const unsigned slots = std::max(kChunk, 2 * ((range / 2 + kLanes - 1) / kLanes) + 2);
+    buffer.reset(new (std::nothrow) float[2 * kLanes * (ext + weights)]());
+    turned.reset(new (std::nothrow) float[std::size_t{slots} * frameSamples * kLanes]());
+    slotKey.reset(new (std::nothrow) unsigned[slots]());
+    if (!buffer || !turned || !slotKey) {
+        buffer.reset();
+        turned.reset();
+        slotKey.reset();
+        return false;
+    }
+    frameLength = frameSamples;
+    longestPeriod = longest;
+    extStride = ext;
+    weightStride = weights;
+    slotCount = slots;
+    return true;
+}
+
+namespace {
+
+#if defined(__GNUC__)
+#define VELTRANO_ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+#define VELTRANO_ALWAYS_INLINE inline
+#endif
+
+// Sums of two and three rows of column sums, element by element: c = a + b, c = (a + b) + d.
+struct PlainRows {
+    static void two(const float* a, const float* b, float* c, unsigned count) {
+        for (unsigned i = 0; i < count; ++i) {
+            c[i] = a[i] + b[i];
+        }
+    }
+    static void three(const float* a, const float* b, const float* d, float* c, unsigned count) {
+        for (unsigned i = 0; i < count; ++i) {
+            c[i] = (a[i] + b[i]) + d[i];
+        }
+    }
+};
+
+#if defined(VELTRANO_SQUARE_WAVE_SSE2)
+struct Sse2Rows {
+    static VELTRANO_ALWAYS_INLINE void two(const float* a, const float* b, float* c,
+                                           unsigned count) {
+        unsigned i = 0;
+        for (; i + 4 <= count; i += 4) {
+            _mm_storeu_ps(c + i, _mm_add_ps(_mm_loadu_ps(a + i), _mm_loadu_ps(b + i)));
+        }
+        PlainRows::two(a + i, b + i, c + i, count - i);
+    }
+    static VELTRANO_ALWAYS_INLINE void three(const float* a, const float* b, const float* d,
+                                             float* c, unsigned count) {
+        unsigned i = 0;
+        for (; i + 4 <= count; i += 4) {
+            const __m128 ab = _mm_add_ps(_mm_loadu_ps(a + i), _mm_loadu_ps(b + i));
+            _mm_storeu_ps(c + i, _mm_add_ps(ab, _mm_loadu_ps(d + i)));
+        }
+        PlainRows::three(a + i, b + i, d + i, c + i, count - i);
+    }
+};
+#endif
+
+#if defined(VELTRANO_SQUARE_WAVE_AVX)
+struct AvxRows {
+    static VELTRANO_TARGET_AVX void two(const float* a, const float* b, float* c, unsigned count) {
+        unsigned i = 0;
+        for (; i + 8 <= count; i += 8) {
+            _mm256_storeu_ps(c + i, _mm256_add_ps(_mm256_loadu_ps(a + i), _mm256_loadu_ps(b + i)));
+        }
+        PlainRows::two(a + i, b + i, c + i, count - i);
+    }
+    static VELTRANO_TARGET_AVX void three(const float* a, const float* b, const float* d, float* c,
+                                          unsigned count) {
+        unsigned i = 0;
+        for (; i + 8 <= count; i += 8) {
+            const __m256 ab = _mm256_add_ps(_mm256_loadu_ps(a + i), _mm256_loadu_ps(b + i));
+            _mm256_storeu_ps(c + i, _mm256_add_ps(ab, _mm256_loadu_ps(d + i)));
+        }
+        PlainRows::three(a + i, b + i, d + i, c + i, count - i);
+    }
+};
+#endif
+
+// Extended column sums of one period (see above) into e. Column j holds rows 0 ... rows(j) - 1,
+// added from row 0 on; the columns are filled in runs with the same number of rows.
+template <class Rows>
+VELTRANO_ALWAYS_INLINE void columnSums(const float* x, unsigned n, unsigned period, float* e) {
+    const unsigned h = period / 2;
+    float* c = e + 1;
+    unsigned j = 0;
+    while (j < period) {
+        const unsigned rows = j < n ? (n - j + period - 1) / period : 0;
+        // Columns j ... end - 1 have `rows` rows (the last run reaches the period's end).
+        const unsigned end = rows == 0 ? period : std::min(period, n - (rows - 1) * period);
+        if (rows == 0) {
+            std::fill(c + j, c + end, 0.0f);
+        } else if (rows == 1) {
+            std::copy(x + j, x + end, c + j);
+        } else if (rows == 2) {
+            Rows::two(x + j, x + period + j, c + j, end - j);
+        } else if (rows == 3) {
+            Rows::three(x + j, x + period + j, x + 2 * period + j, c + j, end - j);
+        } else {
+            for (unsigned i = j; i < end; ++i) {
+                float sum = x[i];
+                for (unsigned r = 1; r < rows; ++r) {
+                    sum += x[i + r * period];
+                }
+                c[i] = sum;
+            }
+        }
+        j = end;
+    }
+    e[0] = c[period - 1];
+    std::copy(c, c + h + 1, c + period);
+}
+
+} // namespace
+
+void SquareWaveSearch::prepareColumns(const float* x, unsigned lane, unsigned period) {
+#if defined(VELTRANO_SQUARE_WAVE_SSE2)
+    columnSums<Sse2Rows>(x, frameLength, period, buffer.get() + lane * extStride);
+#else
+    columnSums<PlainRows>(x, frameLength, period, buffer.get() + lane * extStride);
+#endif
+}
+
+void SquareWaveSearch::preparePattern(unsigned lane, unsigned period) {
+    const unsigned h = period / 2;
+    // One period of the weight pattern, then its first four weights again, so that four
+    // consecutive weights can be read from any offset within the period.
+    float* w = buffer.get() + 2 * kLanes * extStride + lane * weightStride;
+    if (period % 2 == 0) {
+        std::fill(w, w + h, 1.0f);
+        std::fill(w + h, w + period, -1.0f);
+    } else {
+        w[0] = 0.75f;
+        std::fill(w + 1, w + h, 1.0f);
+        w[h] = 0.0f;
+        std::fill(w + h + 1, w + 2 * h, -1.0f);
+        w[2 * h] = -0.75f;
+    }
+    std::copy(w, w + 4, w + period);
+}
+
+bool SquareWaveSearch::match(const float* x, unsigned first, unsigned last, float* matches) {
+    if (x == nullptr || matches == nullptr || !buffer || first < kShortestPeriod ||
+        last > longestPeriod || last < first) {
+        return false;
+    }
+    if (kernel == Kernel::Plain) {
+        for (unsigned period = first; period <= last; ++period) {
+            prepareColumns(x, 0, period);
+            preparePattern(0, period);
+            matchPlain(x, period, matches + (period - first));
+        }
+        return true;
+    }
+#if defined(VELTRANO_SQUARE_WAVE_SSE2)
+    // Groups of up to eight periods of one parity, first the parity of `first`, then the other,
+    // handled in chunks of kChunk groups: phase 0 of the whole chunk in one pass over the frame,
+    // then the phase steps, two groups of one parity together where the kernel can.
+    Group groups[kChunk];
+    unsigned count = 0;
+    unsigned groupIndex = 0;
+    auto flush = [&]() {
+        const float* weights[kChunk];
+        for (unsigned g = 0; g < count; ++g) {
+            weights[g] = turnedWeights(groups[g]);
+        }
+        float sums[kChunk * kLanes];
+        float groupMatches[kChunk * kLanes];
+#if defined(VELTRANO_SQUARE_WAVE_AVX)
+        if (kernel == Kernel::Avx) {
+            phaseZeroAvx(x, weights, count, sums);
+            for (unsigned g = 0; g < count;) {
+                const bool together =
+                    g + 1 < count && groups[g].periods[0] % 2 == groups[g + 1].periods[0] % 2;
+                const unsigned run = together ? 2 : 1;
+                for (unsigned r = 0; r < run; ++r) {
+                    for (unsigned i = 0; i < groups[g + r].lanes; ++i) {
+                        prepareColumnsAvx(x, r * kLanes + i, groups[g + r].periods[i]);
+                    }
+                }
+                stepsAvx(groups + g, run, sums + g * kLanes, groupMatches + g * kLanes);
+                g += run;
+            }
+        } else
+#endif
+        {
+            phaseZeroSse2(x, weights, count, sums);
+            for (unsigned g = 0; g < count; ++g) {
+                for (unsigned i = 0; i < groups[g].lanes; ++i) {
+                    prepareColumns(x, i, groups[g].periods[i]);
+                }
+                stepsSse2(groups[g], sums + g * kLanes, groupMatches + g * kLanes);
+            }
+        }
+        for (unsigned g = 0; g < count; ++g) {
+            for (unsigned i = 0; i < groups[g].lanes; ++i) {
+                matches[groups[g].periods[i] - first] = groupMatches[g * kLanes + i];
+            }
+        }
+        count = 0;
+    };
+    for (unsigned start = first; start <= last && start < first + 2; ++start) {
+        for (unsigned period0 = start; period0 <= last; period0 += 2 * kLanes) {
+            Group& group = groups[count++];
+            group.lanes = 0;
+            for (unsigned period = period0; period <= last && group.lanes < kLanes; period += 2) {
+                group.periods[group.lanes++] = period;
+            }
+            for (unsigned i = group.lanes; i < kLanes; ++i) {
+                group.periods[i] = group.periods[group.lanes - 1];
+            }
+            // Slots are used round robin; a chunk never holds two groups in one slot.
+            group.slot = groupIndex++ % slotCount;
+            if (count == kChunk) {
+                flush();
+            }
+        }
+    }
+    if (count > 0) {
+        flush();
+    }
+#endif
+    return true;
+}
+
+void SquareWaveSearch::matchPlain(const float* x, unsigned period, float* match) {
+    const unsigned n = frameLength;
+    const unsigned h = period / 2;
+    const float* e = buffer.get();
+    const float* w = buffer.get() + 2 * kLanes * extStride;
+    float s = 0.0f;
+    for (unsigned base = 0; base < n; base += period) {
+        const unsigned row = std::min(period, n - base);
+        for (unsigned j = 0; j < row; ++j) {
+            s += w[j] * x[base + j];
+        }
+    }
+    float m = std::fabs(s);
+    if (period % 2 == 0) {
+        for (unsigned p = 1; p < h; ++p) {
+            s = s - 2.0f * e[p] + 2.0f * e[h + p];
+            m = std::max(m, std::fabs(s));
+        }
+    } else {
+        for (unsigned p = 1; p < period; ++p) {
+            s = s - 1.5f * e[p];
+            s = s - 0.25f * e[p + 1];
+            s = s + e[h + p];
+            s = s + e[h + p + 1];
+            s = s - 0.25f * e[p - 1];
+            m = std::max(m, std::fabs(s));
+        }
+    }
+    *match = m;
+}
+
+#if defined(VELTRANO_SQUARE_WAVE_SSE2)
+
+namespace {
+
+// Four consecutive values from each of four arrays, turned so that result j holds value j of
+// every array.
+struct Turned {
+    __m128 v[4];
+};
+
+inline Turned turn(const float* a, const float* b, const float* c, const float* d) {
+    Turned t{{_mm_loadu_ps(a), _mm_loadu_ps(b), _mm_loadu_ps(c), _mm_loadu_ps(d)}};
+    _MM_TRANSPOSE4_PS(t.v[0], t.v[1], t.v[2], t.v[3]);
+    return t;
+}
+
+inline __m128 gather(const float* const* rows, unsigned offset0, unsigned offset1, unsigned offset2,
+                     unsigned offset3) {
+    return _mm_setr_ps(rows[0][offset0], rows[1][offset1], rows[2][offset2], rows[3][offset3]);
+}
+
+inline __m128 magnitude(__m128 t) {
+    return _mm_and_ps(t, _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff)));
+}
+
+// |t| in the lanes whose phase p is below their limit, 0 in the others.
+inline __m128 magnitudeWhile(__m128 t, unsigned p, __m128i limit) {
+    const __m128 valid =
+        _mm_castsi128_ps(_mm_cmplt_epi32(_mm_set1_epi32(static_cast<int>(p)), limit));
+    return _mm_and_ps(magnitude(t), valid);
+}
+
+inline __m128i limits(const unsigned* values) {
+    return _mm_setr_epi32(static_cast<int>(values[0]), static_cast<int>(values[1]),
+                          static_cast<int>(values[2]), static_cast<int>(values[3]));
+}
+
+} // namespace
+
+const float* SquareWaveSearch::turnedWeights(const Group& group) {
+    const unsigned n = frameLength;
+    float* out = turned.get() + std::size_t{group.slot} * n * kLanes;
+    const unsigned key = group.periods[0] << 4 | group.lanes;
+    if (slotKey[group.slot] == key) {
+        return out;
+    }
+    for (unsigned i = 0; i < group.lanes; ++i) {
+        preparePattern(i, group.periods[i]);
+    }
+    const float* w[kLanes];
+    unsigned offset[kLanes] = {}; // k mod L of each lane
+    for (unsigned i = 0; i < kLanes; ++i) {
+        w[i] = buffer.get() + 2 * kLanes * extStride + std::min(i, group.lanes - 1) * weightStride;
+    }
+    unsigned k = 0;
+    for (; k + 4 <= n; k += 4) {
+        const Turned a =
+            turn(w[0] + offset[0], w[1] + offset[1], w[2] + offset[2], w[3] + offset[3]);
+        const Turned b =
+            turn(w[4] + offset[4], w[5] + offset[5], w[6] + offset[6], w[7] + offset[7]);
+#pragma GCC unroll 4
+        for (unsigned j = 0; j < 4; ++j) {
+            _mm_storeu_ps(out + (k + j) * kLanes, a.v[j]);
+            _mm_storeu_ps(out + (k + j) * kLanes + 4, b.v[j]);
+        }
+        for (unsigned i = 0; i < kLanes; ++i) {
+            const unsigned next = offset[i] + 4;
+            offset[i] = next >= group.periods[i] ? next - group.periods[i] : next;
+        }
+    }
+    for (; k < n; ++k) {
+        _mm_storeu_ps(out + k * kLanes, gather(w, offset[0], offset[1], offset[2], offset[3]));
+        _mm_storeu_ps(out + k * kLanes + 4,
+                      gather(w + 4, offset[4], offset[5], offset[6], offset[7]));
+        for (unsigned i = 0; i < kLanes; ++i) {
+            offset[i] = offset[i] + 1 == group.periods[i] ? 0 : offset[i] + 1;
+        }
+    }
+    slotKey[group.slot] = key;
+    return out;
+}
+
+void SquareWaveSearch::phaseZeroSse2(const float* x, const float* const* weights, unsigned count,
+                                     float* sums) {
+    // Each lane summed in index order; two groups at a time give four independent chains (a
+    // last single group is summed twice over).
+    const unsigned n = frameLength;
+    for (unsigned g = 0; g < count; g += 2) {
+        const float* weightsA = weights[g];
+        const float* weightsB = weights[std::min(g + 1, count - 1)];
+        __m128 s0 = _mm_setzero_ps();
+        __m128 s1 = _mm_setzero_ps();
+        __m128 s2 = _mm_setzero_ps();
+        __m128 s3 = _mm_setzero_ps();
+        for (unsigned k = 0; k < n; ++k) {
+            const __m128 xk = _mm_set1_ps(x[k]);
+            const float* wa = weightsA + k * kLanes;
+            const float* wb = weightsB + k * kLanes;
+            s0 = _mm_add_ps(s0, _mm_mul_ps(_mm_loadu_ps(wa), xk));
+            s1 = _mm_add_ps(s1, _mm_mul_ps(_mm_loadu_ps(wa + 4), xk));
+            s2 = _mm_add_ps(s2, _mm_mul_ps(_mm_loadu_ps(wb), xk));
+            s3 = _mm_add_ps(s3, _mm_mul_ps(_mm_loadu_ps(wb + 4), xk));
+        }
+        _mm_storeu_ps(sums + g * kLanes, s0);
+        _mm_storeu_ps(sums + g * kLanes + 4, s1);
+        if (g + 1 < count) {
+            _mm_storeu_ps(sums + (g + 1) * kLanes, s2);
+            _mm_storeu_ps(sums + (g + 1) * kLanes + 4, s3);
+        }
+    }
+}
+
+void SquareWaveSearch::stepsSse2(const Group& group, const float* sums, float* matches) {
+    // Lanes 0 ... 3 in the A registers, 4 ... 7 in the B registers; lanes beyond group.lanes
+    // repeat the last one.
+    const unsigned* periods = group.periods;
+    const float* e[kLanes];
+    unsigned h[kLanes];
+    for (unsigned i = 0; i < kLanes; ++i) {
+        e[i] = buffer.get() + std::min(i, group.lanes - 1) * extStride;
+        h[i] = periods[i] / 2;
+    }
+    __m128 sA = _mm_loadu_ps(sums);
+    __m128 sB = _mm_loadu_ps(sums + 4);
+    __m128 mA = magnitude(sA);
+    __m128 mB = magnitude(sB);
+
+    // Each lane steps through phases 1 ... limit - 1, limit = h (even) or L (odd); lanes are
+    // ascending, so while the first is within its phases no mask is needed. Blocks of four
+    // phases.
+    const bool even = periods[0] % 2 == 0;
+    const unsigned* limit = even ? h : periods;
+    const __m128i limitA = limits(limit);
+    const __m128i limitB = limits(limit + 4);
+    const unsigned steps = limit[kLanes - 1];
+    const unsigned unmasked = limit[0];
+    auto update = [&](unsigned p, auto masked) {
+        if constexpr (decltype(masked)::value) {
+            mA = _mm_max_ps(mA, magnitudeWhile(sA, p, limitA));
+            mB = _mm_max_ps(mB, magnitudeWhile(sB, p, limitB));
+        } else {
+            mA = _mm_max_ps(mA, magnitude(sA));
+            mB = _mm_max_ps(mB, magnitude(sB));
+        }
+    };
+    if (even) {
+        // s - 2 c[p - 1] + 2 c[p - 1 + h]: e[p] and e[h + p].
+        auto block = [&](unsigned p0, auto masked) {
+            const Turned uA = turn(e[0] + p0, e[1] + p0, e[2] + p0, e[3] + p0);
+            const Turned vA =
+                turn(e[0] + h[0] + p0, e[1] + h[1] + p0, e[2] + h[2] + p0, e[3] + h[3] + p0);
+            const Turned uB = turn(e[4] + p0, e[5] + p0, e[6] + p0, e[7] + p0);
+            const Turned vB =
+                turn(e[4] + h[4] + p0, e[5] + h[5] + p0, e[6] + h[6] + p0, e[7] + h[7] + p0);
+#pragma GCC unroll 4
+            for (unsigned j = 0; j < 4; ++j) {
+                sA = _mm_add_ps(_mm_sub_ps(sA, _mm_add_ps(uA.v[j], uA.v[j])),
+                                _mm_add_ps(vA.v[j], vA.v[j]));
+                sB = _mm_add_ps(_mm_sub_ps(sB, _mm_add_ps(uB.v[j], uB.v[j])),
+                                _mm_add_ps(vB.v[j], vB.v[j]));
+                update(p0 + j, masked);
+            }
+        };
+        unsigned p0 = 1;
+        for (; p0 + 3 < unmasked; p0 += 4) {
+            block(p0, std::false_type{});
+        }
+        for (; p0 < steps; p0 += 4) {
+            block(p0, std::true_type{});
+        }
+    } else {
+        // s - 1.5 c[p - 1] - 0.25 c[p] + c[(h + p - 1) mod L] + c[(h + p) mod L]
+        //   - 0.25 c[(p + L - 2) mod L]: e[p], e[p + 1], e[h + p], e[h + p + 1], e[p - 1].
+        const __m128 oneHalf = _mm_set1_ps(1.5f);
+        const __m128 quarter = _mm_set1_ps(0.25f);
+        // Carried from one phase to the next: e[p - 1], e[p], e[h + p].
+        __m128 backA = gather(e, 0, 0, 0, 0);
+        __m128 backB = gather(e + 4, 0, 0, 0, 0);
+        __m128 hereA = gather(e, 1, 1, 1, 1);
+        __m128 hereB = gather(e + 4, 1, 1, 1, 1);
+        __m128 upA = gather(e, h[0] + 1, h[1] + 1, h[2] + 1, h[3] + 1);
+        __m128 upB = gather(e + 4, h[4] + 1, h[5] + 1, h[6] + 1, h[7] + 1);
+        auto block = [&](unsigned p0, auto masked) {
+            // e[p + 1] and e[h + p + 1] for p = p0 ... p0 + 3.
+            const unsigned q = p0 + 1;
+            const Turned nextA = turn(e[0] + q, e[1] + q, e[2] + q, e[3] + q);
+            const Turned nextUpA =
+                turn(e[0] + h[0] + q, e[1] + h[1] + q, e[2] + h[2] + q, e[3] + h[3] + q);
+            const Turned nextB = turn(e[4] + q, e[5] + q, e[6] + q, e[7] + q);
+            const Turned nextUpB =
+                turn(e[4] + h[4] + q, e[5] + h[5] + q, e[6] + h[6] + q, e[7] + h[7] + q);
+#pragma GCC unroll 4
+            for (unsigned j = 0; j < 4; ++j) {
+                __m128 tA = _mm_sub_ps(sA, _mm_mul_ps(oneHalf, hereA));
+                __m128 tB = _mm_sub_ps(sB, _mm_mul_ps(oneHalf, hereB));
+                tA = _mm_sub_ps(tA, _mm_mul_ps(quarter, nextA.v[j]));
+                tB = _mm_sub_ps(tB, _mm_mul_ps(quarter, nextB.v[j]));
+                tA = _mm_add_ps(tA, upA);
+                tB = _mm_add_ps(tB, upB);
+                tA = _mm_add_ps(tA, nextUpA.v[j]);
+                tB = _mm_add_ps(tB, nextUpB.v[j]);
+                sA = _mm_sub_ps(tA, _mm_mul_ps(quarter, backA));
+                sB = _mm_sub_ps(tB, _mm_mul_ps(quarter, backB));
+                update(p0 + j, masked);
+                backA = hereA;
+                backB = hereB;
+                hereA = nextA.v[j];
+                hereB = nextB.v[j];
+                upA = nextUpA.v[j];
+                upB = nextUpB.v[j];
+            }
+        };
+        unsigned p0 = 1;
+        for (; p0 + 3 < unmasked; p0 += 4) {
+            block(p0, std::false_type{});
+        }
+        for (; p0 < steps; p0 += 4) {
+            block(p0, std::true_type{});
+        }
+    }
+    float all[kLanes];
+    _mm_storeu_ps(all, mA);
+    _mm_storeu_ps(all + 4, mB);
+    std::copy(all, all + group.lanes, matches);
+}
+
+#endif
+
+#if defined(VELTRANO_SQUARE_WAVE_AVX)
+
+namespace {
+
+// Four consecutive values from each of eight arrays, turned so that result j holds value j of
+// every array (lanes 0 ... 7).
+struct TurnedAvx {
+    __m256 v[4];
+};
+
+VELTRANO_TARGET_AVX inline __m256 pairOf(const float* low, const float* high) {
+    return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(low)), _mm_loadu_ps(high), 1);
+}
+
+VELTRANO_TARGET_AVX inline TurnedAvx turnAvx(const float* const* rows, unsigned offset,
+                                             const unsigned* extra) {
+    const __m256 r0 = pairOf(rows[0] + offset + extra[0], rows[4] + offset + extra[4]);
+    const __m256 r1 = pairOf(rows[1] + offset + extra[1], rows[5] + offset + extra[5]);
+    const __m256 r2 = pairOf(rows[2] + offset + extra[2], rows[6] + offset + extra[6]);
+    const __m256 r3 = pairOf(rows[3] + offset + extra[3], rows[7] + offset + extra[7]);
+    const __m256 t0 = _mm256_unpacklo_ps(r0, r1);
+    const __m256 t1 = _mm256_unpackhi_ps(r0, r1);
+    const __m256 t2 = _mm256_unpacklo_ps(r2, r3);
+    const __m256 t3 = _mm256_unpackhi_ps(r2, r3);
+    return {{_mm256_shuffle_ps(t0, t2, 0x44), _mm256_shuffle_ps(t0, t2, 0xee),
+             _mm256_shuffle_ps(t1, t3, 0x44), _mm256_shuffle_ps(t1, t3, 0xee)}};
+}
+
+VELTRANO_TARGET_AVX inline __m256 gatherAvx(const float* const* rows, unsigned offset,
+                                            const unsigned* extra) {
+    return _mm256_setr_ps(rows[0][offset + extra[0]], rows[1][offset + extra[1]],
+                          rows[2][offset + extra[2]], rows[3][offset + extra[3]],
+                          rows[4][offset + extra[4]], rows[5][offset + extra[5]],
+                          rows[6][offset + extra[6]], rows[7][offset + extra[7]]);
+}
+
+VELTRANO_TARGET_AVX inline __m256 magnitudeAvx(__m256 t) {
+    return _mm256_and_ps(t, _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff)));
+}
+
+} // namespace
+
+VELTRANO_TARGET_AVX void SquareWaveSearch::prepareColumnsAvx(const float* x, unsigned lane,
+                                                             unsigned period) {
+    columnSums<AvxRows>(x, frameLength, period, buffer.get() + lane * extStride);
+}
+
+VELTRANO_TARGET_AVX void SquareWaveSearch::phaseZeroAvx(const float* x, const float* const* weights,
+                                                        unsigned count, float* sums) {
+    // Each lane summed in index order; four groups at a time give four independent chains (a
+    // last set short of groups repeats its last one).
+    constexpr unsigned kSet = 4;
+    const unsigned n = frameLength;
+    for (unsigned g = 0; g < count; g += kSet) {
+        const float* w[kSet];
+        __m256 s[kSet];
+#pragma GCC unroll 4
+        for (unsigned r = 0; r < kSet; ++r) {
+            w[r] = weights[std::min(g + r, count - 1)];
+            s[r] = _mm256_setzero_ps();
+        }
+        for (unsigned k = 0; k < n; ++k) {
+            const __m256 xk = _mm256_set1_ps(x[k]);
+#pragma GCC unroll 4
+            for (unsigned r = 0; r < kSet; ++r) {
+                s[r] = _mm256_add_ps(s[r], _mm256_mul_ps(_mm256_loadu_ps(w[r] + k * kLanes), xk));
+            }
+        }
+        for (unsigned r = 0; r < kSet && g + r < count; ++r) {
+            _mm256_storeu_ps(sums + (g + r) * kLanes, s[r]);
+        }
+    }
+}
+
+VELTRANO_TARGET_AVX void SquareWaveSearch::stepsAvx(const Group* groups, unsigned count,
+                                                    const float* sums, float* matches) {
+    // One or two groups of one parity, eight lanes each, a register per group; group g uses
+    // the column sums of lanes g * 8 ... g * 8 + 7, lanes beyond its own repeating the last.
+    // A single group is run twice over (the second register repeats it).
+    constexpr unsigned kMax = 2;
+    const float* e[kMax][kLanes];
+    unsigned h[kMax][kLanes];
+    unsigned limit[kMax][kLanes];
+    __m256 s[kMax];
+    __m256 m[kMax];
+    __m256 limitV[kMax];
+    const bool even = groups[0].periods[0] % 2 == 0;
+    unsigned steps = 0;
+    unsigned unmasked = ~0u;
+#pragma GCC unroll 4
+    for (unsigned g = 0; g < kMax; ++g) {
+        const Group& group = groups[std::min(g, count - 1)];
+        for (unsigned i = 0; i < kLanes; ++i) {
+            const unsigned lane = std::min(g, count - 1) * kLanes + std::min(i, group.lanes - 1);
+            e[g][i] = buffer.get() + lane * extStride;
+            h[g][i] = group.periods[i] / 2;
+            limit[g][i] = even ? h[g][i] : group.periods[i];
+        }
+        s[g] = _mm256_loadu_ps(sums + std::min(g, count - 1) * kLanes);
+        m[g] = magnitudeAvx(s[g]);
+        limitV[g] =
+            _mm256_setr_ps(static_cast<float>(limit[g][0]), static_cast<float>(limit[g][1]),
+                           static_cast<float>(limit[g][2]), static_cast<float>(limit[g][3]),
+                           static_cast<float>(limit[g][4]), static_cast<float>(limit[g][5]),
+                           static_cast<float>(limit[g][6]), static_cast<float>(limit[g][7]));
+        steps = std::max(steps, limit[g][kLanes - 1]);
+        unmasked = std::min(unmasked, limit[g][0]);
+    }
+    const unsigned zero[kLanes] = {};
+    auto update = [&](unsigned g, unsigned p, auto masked) VELTRANO_TARGET_AVX {
+        if constexpr (decltype(masked)::value) {
+            const __m256 valid =
+                _mm256_cmp_ps(_mm256_set1_ps(static_cast<float>(p)), limitV[g], _CMP_LT_OQ);
+            m[g] = _mm256_max_ps(m[g], _mm256_and_ps(magnitudeAvx(s[g]), valid));
+        } else {
+            m[g] = _mm256_max_ps(m[g], magnitudeAvx(s[g]));
+        }
+    };
+    if (even) {
+        // s - 2 c[p - 1] + 2 c[p - 1 + h]: e[p] and e[h + p].
+        auto block = [&](unsigned p0, auto masked) VELTRANO_TARGET_AVX {
+            TurnedAvx u[kMax];
+            TurnedAvx v[kMax];
+#pragma GCC unroll 4
+            for (unsigned g = 0; g < kMax; ++g) {
+                u[g] = turnAvx(e[g], p0, zero);
+                v[g] = turnAvx(e[g], p0, h[g]);
+            }
+#pragma GCC unroll 4
+            for (unsigned j = 0; j < 4; ++j) {
+#pragma GCC unroll 4
+                for (unsigned g = 0; g < kMax; ++g) {
+                    s[g] = _mm256_add_ps(_mm256_sub_ps(s[g], _mm256_add_ps(u[g].v[j], u[g].v[j])),
+                                         _mm256_add_ps(v[g].v[j], v[g].v[j]));
+                    update(g, p0 + j, masked);
+                }
+            }
+        };
+        unsigned p0 = 1;
+        for (; p0 + 3 < unmasked; p0 += 4) {
+            block(p0, std::false_type{});
+        }
+        for (; p0 < steps; p0 += 4) {
+            block(p0, std::true_type{});
+        }
+    } else {
+        // s - 1.5 c[p - 1] - 0.25 c[p] + c[(h + p - 1) mod L] + c[(h + p) mod L]
+        //   - 0.25 c[(p + L - 2) mod L]: e[p], e[p + 1], e[h + p], e[h + p + 1], e[p - 1].
+        const __m256 oneHalf = _mm256_set1_ps(1.5f);
+        const __m256 quarter = _mm256_set1_ps(0.25f);
+        __m256 back[kMax];
+        __m256 here[kMax];
+        __m256 up[kMax];
+#pragma GCC unroll 4
+        for (unsigned g = 0; g < kMax; ++g) {
+            back[g] = gatherAvx(e[g], 0, zero);
+            here[g] = gatherAvx(e[g], 1, zero);
+            up[g] = gatherAvx(e[g], 1, h[g]);
+        }
+        auto block = [&](unsigned p0, auto masked) VELTRANO_TARGET_AVX {
+            TurnedAvx next[kMax];
+            TurnedAvx nextUp[kMax];
+#pragma GCC unroll 4
+            for (unsigned g = 0; g < kMax; ++g) {
+                next[g] = turnAvx(e[g], p0 + 1, zero);
+                nextUp[g] = turnAvx(e[g], p0 + 1, h[g]);
+            }
+#pragma GCC unroll 4
+            for (unsigned j = 0; j < 4; ++j) {
+#pragma GCC unroll 4
+                for (unsigned g = 0; g < kMax; ++g) {
+                    __m256 t = _mm256_sub_ps(s[g], _mm256_mul_ps(oneHalf, here[g]));
+                    t = _mm256_sub_ps(t, _mm256_mul_ps(quarter, next[g].v[j]));
+                    t = _mm256_add_ps(t, up[g]);
+                    t = _mm256_add_ps(t, nextUp[g].v[j]);
+                    s[g] = _mm256_sub_ps(t, _mm256_mul_ps(quarter, back[g]));
+                    update(g, p0 + j, masked);
+                    back[g] = here[g];
+                    here[g] = next[g].v[j];
+                    up[g] = nextUp[g].v[j];
+                }
+            }
+        };
+        unsigned p0 = 1;
+        for (; p0 + 3 < unmasked; p0 += 4) {
+            block(p0, std::false_type{});
+        }
+        for (; p0 < steps; p0 += 4) {
+            block(p0, std::true_type{});
+        }
+    }
+    float all[kMax * kLanes];
+    _mm256_storeu_ps(all, m[0]);
+    _mm256_storeu_ps(all + kLanes, m[1]);
+    for (unsigned g = 0; g < count; ++g) {
+        std::copy(all + g * kLanes, all + g * kLanes + groups[g].lanes, matches + g * kLanes);
+    }
+}
+
+#endif

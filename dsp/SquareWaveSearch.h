@@ -1,0 +1,83 @@
+// The period search of the hum detector (CHumDetect): for each whole-sample period L of a range,
+// the largest |correlation| of one frame with the square wave of period L over all its phases.
+//
+// Weight pattern of one period, h = floor(L / 2):
+//   even L: +1 on offsets 0 ... h-1, -1 on h ... L-1;
+//   odd L:  0.75 on 0, +1 on 1 ... h-1, 0 on h, -1 on h+1 ... 2h-1, -0.75 on 2h.
+// Phase 0 is the sum over the frame in index order, in single precision; every further phase
+// follows from the previous one by a fixed step on the column sums c[j] = sum_k x[j + k L]
+// (see the source). The results are bit-identical whichever kernel runs them, and identical to
+// evaluating those sums and steps one period at a time.
+//
+// Memory: prepare() obtains everything; match() never allocates.
+// Threading: none inside; one owner.
+#pragma once
+
+#include <memory>
+
+class SquareWaveSearch {
+public:
+    // Shortest period searched (samples): the odd weight pattern needs h >= 2.
+    static constexpr unsigned kShortestPeriod = 5;
+
+    enum class Kernel {
+        Plain, // one period at a time, plain C++
+        Sse2,  // eight periods side by side in SSE2 registers (x86 and x86-64)
+        Avx,   // sixteen periods side by side in AVX registers (x86, where the processor has it)
+    };
+
+    SquareWaveSearch() = default;
+    SquareWaveSearch(const SquareWaveSearch&) = delete;
+    SquareWaveSearch& operator=(const SquareWaveSearch&) = delete;
+
+    // Obtains the working memory for frames of `frameLength` samples and periods up to
+    // `longestPeriod`. Returns false (and holds nothing) when it cannot be obtained.
+    bool prepare(unsigned frameLength, unsigned longestPeriod);
+
+    // For every period L = first ... last: the largest |correlation| over all phases of the
+    // frame (frameLength samples, finite) into matches[L - first]. Returns false and writes
+    // nothing when not prepared for that range (first < kShortestPeriod, last beyond the longest
+    // period) or a pointer is null.
+    bool match(const float* frame, unsigned first, unsigned last, float* matches);
+
+    unsigned getLongestPeriod() const { return longestPeriod; }
+    unsigned getFrameLength() const { return frameLength; }
+
+    static bool kernelAvailable(Kernel kernel);
+    static Kernel fastestKernel();
+    // Uses `kernel` when available (the fastest is chosen at construction); returns whether it
+    // is now in use.
+    bool selectKernel(Kernel kernel);
+    Kernel getKernel() const { return kernel; }
+
+private:
+    static constexpr unsigned kLanes = 8;
+    static constexpr unsigned kChunk = 8; // groups whose phase 0 is summed in one pass
+
+    // Periods searched side by side: periods[i] for i < lanes, the last repeated beyond.
+    struct Group {
+        unsigned periods[kLanes];
+        unsigned lanes;
+        unsigned slot; // where its turned phase-0 weights are kept
+    };
+
+    void prepareColumns(const float* x, unsigned lane, unsigned period);
+    void preparePattern(unsigned lane, unsigned period);
+    void matchPlain(const float* x, unsigned period, float* match);
+    const float* turnedWeights(const Group& group);
+    void phaseZeroSse2(const float* x, const float* const* weights, unsigned count, float* sums);
+    void stepsSse2(const Group& group, const float* sums, float* matches);
+    void prepareColumnsAvx(const float* x, unsigned lane, unsigned period);
+    void phaseZeroAvx(const float* x, const float* const* weights, unsigned count, float* sums);
+    void stepsAvx(const Group* groups, unsigned count, const float* sums, float* matches);
+
+    std::unique_ptr<float[]> buffer; // per lane (16): extended column sums, then weight patterns
+    std::unique_ptr<float[]> turned; // per slot: a group's phase-0 weights, [sample][lane]
+    std::unique_ptr<unsigned[]> slotKey; // per slot: first period << 4 | lanes, 0 when unused
+    unsigned slotCount = 0;              // slots, used round robin (at least kChunk)
+    unsigned frameLength = 0;            // samples per frame
+    unsigned longestPeriod = 0;          // longest period prepared for (samples)
+    unsigned extStride = 0;              // floats per lane of extended column sums
+    unsigned weightStride = 0;           // floats per lane of weight pattern
+    Kernel kernel = fastestKernel();
+};
