@@ -14,10 +14,10 @@
 // calls process() and reads trackedFrequency / frequency afterwards, all on one thread;
 // setSampleRate and reset run while no block is processed.
 //
-// Memory: the constructor, reset() and setSampleRate() obtain everything (about 0.3 MB at the
-// internal rates, mostly the canceller's buffers for 65 536-sample blocks and the search's kept
-// weights); process() never allocates for blocks up to 65 536 samples and frequencies down to
-// 40 Hz. Beyond that the canceller rebuilds its buffers inside process() (see CHumClass).
+// Memory: the constructor, reset() and setSampleRate() obtain everything (about 1.3 MB at the
+// internal rates: 1.05 MB of canceller buffers for 65 536-sample blocks, 0.2 MB of the search's
+// kept weights); process() never allocates for blocks up to 65 536 samples and frequencies
+// down to 40 Hz. Beyond that the canceller rebuilds its buffers inside process() (CHumClass).
 //
 // Caller: after changing `frequency` call setLowerSpan(lowerSpan) and setUpperSpan(upperSpan) so
 // that the bounds follow. The other fields are for reading; change them only through the
