@@ -207,10 +207,9 @@ void VeltranoVST::setSampleRate(float rate) {
         static_cast<float>(static_cast<double>(factorG) * hostRate / static_cast<double>(factorF));
     AudioEffect::setSampleRate(internalRate);
 
+    // Re-rated (and reset) only when the internal rate really changes.
     for (auto& detector : humDetect) {
-        if (std::fabs(internalRate - detector->sampleRate) >= 0.001f) {
-            detector->sampleRate = internalRate;
-        }
+        detector->setSampleRate(internalRate);
     }
 }
 
@@ -331,6 +330,7 @@ void VeltranoVST::processBlock(int channels) {
     }
 
     const bool highPassOn = switchOn(kHighPass);
+    const bool humOn = switchOn(kHumFilter);
     const bool predictableOn = switchOn(kPredictableNoise);
     const bool reverbOn = switchOn(kReverb);
     const float predictableAmount = 1.0f - predictableAttenuation;
@@ -346,8 +346,23 @@ void VeltranoVST::processBlock(int channels) {
         highPass[c]->filter(b, a, n, &n);
         bypass(kStageHighPass, c, highPassOn, b, a, n);
 
-        // Hum filter: not built yet, counts as switched off.
-        bypass(kStageHum, c, false, a, b, n);
+        // Hum filter, at the nominal frequency or tracking the hum. The tracking switch and
+        // the attenuation are read per channel: channel 0's write-back may come in between.
+        CHumDetect& detector = *humDetect[c];
+        const bool tracking = switchOn(kHumAutoTrack);
+        const float product = 60.0f * humAttenuation;
+        detector.tracking = tracking;
+        detector.process(a, b, n, &n, 60.0f - product);
+        bypass(kStageHum, c, humOn, a, b, n);
+
+        // The tracked frequency becomes the nominal one of both channels (no automation is
+        // sent for it). A detector without an estimate yet has nothing to say: its "unset"
+        // marker is not a frequency and does not overwrite the user's setting.
+        if (tracking && !CHumDetect::isUnset(detector.trackedFrequency)) {
+            const float f = std::clamp(detector.trackedFrequency, CHumDetect::kMinHumFrequency,
+                                       CHumDetect::kMaxHumFrequency);
+            setParameter(kHumFrequency, (f - kHumFrequencyBase) / kHumFrequencySpan);
+        }
 
         // Predictable noise reduction: the short predictor, or the long one for reverberation.
         CDeconvolver& predictor = *deconvolver[c];
