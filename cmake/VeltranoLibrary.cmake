@@ -30,3 +30,20 @@ function(veltrano_test_suite name)
     endif()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
 endfunction()
+
+# veltrano_regenerate_test(NAME TOOL COMMITTED_FOLDER FILES file... [FILE_ARGUMENT]): a test that
+# the committed generated sources are exactly what the tool writes (see cmake/Regenerate.cmake).
+function(veltrano_regenerate_test name tool committed)
+    cmake_parse_arguments(ARG "FILE_ARGUMENT" "" "FILES" ${ARGN})
+    if(NOT VELTRANO_TESTS)
+        return()
+    endif()
+    add_test(NAME ${name}.regenerate
+        COMMAND ${CMAKE_COMMAND}
+            -DTOOL=$<TARGET_FILE:${tool}>
+            -DFOLDER=${CMAKE_CURRENT_BINARY_DIR}/regenerate
+            -DCOMMITTED=${committed}
+            "-DFILES=${ARG_FILES}"
+            -DFILE_ARGUMENT=${ARG_FILE_ARGUMENT}
+            -P ${PROJECT_SOURCE_DIR}/cmake/Regenerate.cmake)
+endfunction()

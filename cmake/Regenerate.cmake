@@ -1,8 +1,14 @@
 # Runs TOOL to write FILES into FOLDER and fails unless each equals its copy in COMMITTED byte for
-# byte.
+# byte. TOOL takes the folder as its argument, or with FILE_ARGUMENT set the path of its one file.
 file(REMOVE_RECURSE ${FOLDER})
 file(MAKE_DIRECTORY ${FOLDER})
-execute_process(COMMAND ${TOOL} ${FOLDER} RESULT_VARIABLE status)
+if(FILE_ARGUMENT)
+    list(GET FILES 0 only)
+    set(argument ${FOLDER}/${only})
+else()
+    set(argument ${FOLDER})
+endif()
+execute_process(COMMAND ${TOOL} ${argument} RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
     message(FATAL_ERROR "${TOOL} failed: ${status}")
 endif()
