@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds everything and runs every test: the Windows cross-builds of the
-# plug-in (32- and 64-bit, compile and link only), a release build (benchmarks built, not run)
-# with its tests, and a build with AddressSanitizer and UndefinedBehaviorSanitizer with its tests.
+# plug-in (32- and 64-bit, compile and link only), the concurrency tests under ThreadSanitizer,
+# a release build (benchmarks built, not run) with its tests, and a build with AddressSanitizer
+# and UndefinedBehaviorSanitizer with its tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,6 +16,12 @@ for arch in i686 x86_64; do
         -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-w64-$arch.cmake" >/dev/null
     cmake --build "build-win-$arch" -j "$jobs" --target VeltranoVST
 done
+
+echo "== ThreadSanitizer build: where threads meet"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRANO_TSAN=ON >/dev/null
+cmake --build build-tsan -j "$jobs" --target integration_tests VeltranoVST
+TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/integration/integration_tests \
+    --gtest_filter='Concurrency.*' --gtest_brief=1
 
 echo "== release build and tests"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELTRANO_BENCH=ON >/dev/null
