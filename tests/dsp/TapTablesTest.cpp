@@ -65,7 +65,7 @@ std::uint32_t bits(float value) {
 }
 
 // A tap compared with a figure given to a few digits: within `tolerance`.
-struct TellingTap {
+struct ReferenceTap {
     int index;
     double value;
     double tolerance;
@@ -109,12 +109,12 @@ TEST(TapTables, HighPassMeetsItsResponseAt14700Hz) {
     // from rounding to float); the outermost taps, some 1e-3 of the centre, within 2.5e-6
     // absolute: a change of that size moves the response by at most 5e-6 (-106 dB), far inside
     // the 0.0049 ripple.
-    const TellingTap tellingTaps[] = {
+    const ReferenceTap referenceTaps[] = {
         {0, 0.0026430399, 2.5e-6},   {1, 0.00044013999, 2.5e-6},   {2, 0.00047510999, 2.5e-6},
         {7, 0.00065136002, 2.5e-6},  {124, 0.089193553, 0.098e-6}, {125, 0.12607013, 0.139e-6},
         {126, 0.21145333, 0.233e-6}, {127, 0.63636851, 0.700e-6},
     };
-    for (const TellingTap& tap : tellingTaps) {
+    for (const ReferenceTap& tap : referenceTaps) {
         EXPECT_NEAR(h[static_cast<std::size_t>(tap.index)], tap.value, tap.tolerance)
             << "tap " << tap.index;
     }
@@ -128,7 +128,7 @@ struct ResampleFigures {
     double minus6;      // -6 dB point
     double attenuation; // dB, from fs/(2 factor) to fs/2
     double flatness;    // largest |gain| in dB over the pass band, 0 ... 0.85 fs/(2 factor)
-    TellingTap tellingTaps[4];
+    ReferenceTap referenceTaps[4];
 };
 
 // The outer taps are tabled to one to five digits; each must lie within half a unit of the last
@@ -201,7 +201,7 @@ TEST(TapTables, ResampleTablesMeetTheirResponses) {
         EXPECT_NEAR(crossing(h, passEdge, 1e-5, -3.0), row.minus3, 0.0003);
         EXPECT_NEAR(crossing(h, passEdge, 1e-5, -6.0), row.minus6, 0.0003);
 
-        for (const TellingTap& tap : row.tellingTaps) {
+        for (const ReferenceTap& tap : row.referenceTaps) {
             EXPECT_NEAR(h[static_cast<std::size_t>(tap.index)], tap.value, tap.tolerance)
                 << "tap " << tap.index;
         }
