@@ -24,6 +24,13 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define VELTRANO_SPECTRAL_SSE 1
+#else
+#define VELTRANO_SPECTRAL_SSE 0
+#endif
+
 namespace {
 
 constexpr float kDesignRate = 16000.0f; // rate every time and frequency constant assumes (Hz)
@@ -62,6 +69,20 @@ unsigned hopLength() {
     }
 }
 
+// values[i] := sqrt(values[i]) for i < count, correctly rounded like std::sqrt (which the
+// compiler does not run on vectors while it must keep errno).
+void squareRoots(float* values, unsigned count) {
+    unsigned i = 0;
+#if VELTRANO_SPECTRAL_SSE
+    for (; i + 4 <= count; i += 4) {
+        _mm_storeu_ps(values + i, _mm_sqrt_ps(_mm_loadu_ps(values + i)));
+    }
+#endif
+    for (; i < count; ++i) {
+        values[i] = std::sqrt(values[i]);
+    }
+}
+
 // exp(-period / timeConstant), rounded to single precision.
 float smoothingFactor(float period, float timeConstant) {
     return static_cast<float>(std::exp(-static_cast<double>(period) / timeConstant));
@@ -97,7 +118,7 @@ SpectralSub::SpectralSub() : N(2 * hopLength()), H(hopLength()), fft(N) {
     framePower.assign(K, 0.0f);
     overSubtraction.assign(K, 0.0f);
     timeBuffer.assign(N, 0.0f);
-    spectrumBuffer.assign(N, 0.0f);
+    spectrumBuffer.assign(fft.complexSize(), 0.0f);
 
     // Carry: below N samples before a piece, plus the piece. Backlog: below N samples before a
     // piece, plus every frame of the piece, plus the last frame's second half.
@@ -207,18 +228,19 @@ void SpectralSub::processFrame(const float* frame, float* accumulator, bool firs
                                double fraction) {
     const unsigned K = N / 2;
     float* const t = timeBuffer.data();
-    float* const X = spectrumBuffer.data();
+    float* const X = spectrumBuffer.data(); // K + 1 pairs (re, im)
 
     for (unsigned j = 0; j < N; ++j) {
         t[j] = window[j] * frame[j];
     }
-    fft.forward(t, X);
+    fft.forwardComplex(t, X);
 
+    // The bins' loops below are written so that the compiler can run them on vectors; every
+    // element is still computed with the same operations in the same order.
     float* const P = framePower.data();
     float* const Ps = shortTermPower.data();
-    P[0] = X[0] * X[0];
-    for (unsigned k = 1; k < K; ++k) {
-        P[k] = X[k] * X[k] + X[N - k] * X[N - k];
+    for (unsigned k = 0; k < K; ++k) {
+        P[k] = X[2 * k] * X[2 * k] + X[2 * k + 1] * X[2 * k + 1]; // im0 is 0: P0 = r0 * r0
     }
     const float keepS = alphaS;
     const float takeS = 1.0f - alphaS;
@@ -260,42 +282,42 @@ void SpectralSub::processFrame(const float* frame, float* accumulator, bool firs
         Pl[k] = longTerm == 0.0f ? kLongTermFloor : longTerm;
     }
 
-    // Gains, applied to the spectrum on the way into the time buffer.
-    float gain = 1.0f;
+    // Gains: the two magnitude ratios go through the time buffer (free until the inverse
+    // transform), the gain of bin k replaces the first ratio at t[k].
+    float* const a = t;
+    float* const b = t + K;
     for (unsigned k = 0; k < K; ++k) {
-        const float a = std::sqrt(Nmin[k] / P[k]);
-        const float b = std::sqrt(Q[k] * Nmin[k] / Pl[k]);
-        float G = 1.0f - b;
-        if (G < kGainFloor * a) {
-            G = kGainFloor * a;
-        }
-        if (G >= 1.0f) {
-            G = 1.0f;
-        } else if (G <= 0.0f) {
-            G = 0.0f;
-        }
+        a[k] = Nmin[k] / P[k];
+        b[k] = Q[k] * Nmin[k] / Pl[k];
+    }
+    squareRoots(a, N);
+    for (unsigned k = 0; k < K; ++k) {
+        float G = 1.0f - b[k];
+        const float floor = kGainFloor * a[k];
+        G = G < floor ? floor : G;
+        G = G >= 1.0f ? 1.0f : (G <= 0.0f ? 0.0f : G);
         const auto reduction = static_cast<float>(static_cast<double>(1.0f - G) * fraction);
-        gain = 1.0f - reduction;
-        t[k] = gain * X[k];
-        if (k > 0) {
-            t[N - k] = gain * X[N - k];
-        }
+        a[k] = 1.0f - reduction;
+    }
+    for (unsigned k = 0; k < K; ++k) {
+        X[2 * k] = a[k] * X[2 * k];
+        X[2 * k + 1] = a[k] * X[2 * k + 1];
     }
     // The Nyquist coefficient follows the highest bin with a gain of its own.
-    t[K] = gain * X[K];
+    X[2 * K] = a[K - 1] * X[2 * K];
 
-    fft.backward(t, X);
+    fft.backwardComplex(X, t);
     const auto scale = static_cast<float>(N);
     if (firstOfCall) {
         for (unsigned j = 0; j < N - H; ++j) {
-            accumulator[j] = window[j] * X[j] / scale + overlapTail[j];
+            accumulator[j] = window[j] * t[j] / scale + overlapTail[j];
         }
     } else {
         for (unsigned j = 0; j < N - H; ++j) {
-            accumulator[j] += window[j] * X[j] / scale;
+            accumulator[j] += window[j] * t[j] / scale;
         }
     }
     for (unsigned j = N - H; j < N; ++j) {
-        accumulator[j] = window[j] * X[j] / scale;
+        accumulator[j] = window[j] * t[j] / scale;
     }
 }

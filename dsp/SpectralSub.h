@@ -74,8 +74,8 @@ private:
     std::vector<float> longTermPower;          // Pl: power smoothed with alphaL, per bin
     std::vector<float> framePower;             // P: this frame's power per bin
     std::vector<float> overSubtraction;        // Q: over-subtraction factor per bin, >= 1
-    std::vector<float> timeBuffer;             // windowed frame, then modified spectrum (N)
-    std::vector<float> spectrumBuffer;         // forward output, then inverse output (N)
+    std::vector<float> timeBuffer;             // windowed frame, gains, inverse output (N)
+    std::vector<float> spectrumBuffer;         // spectrum, complex layout (N + 2)
     std::vector<float> frequencyWeights;       // W: 4 / (1 + f/400 Hz), per bin
     std::vector<float> inputCarry;             // input not yet covered by a frame step
     unsigned carryCount = 0;                   // samples held in inputCarry

@@ -26,6 +26,30 @@ constexpr double kTwoPi = 2.0 * std::numbers::pi;
 
 } // namespace
 
+void halfcomplexToComplex(const float* halfcomplex, float* complex, unsigned n) {
+    complex[0] = halfcomplex[0];
+    complex[1] = 0.0f;
+    for (unsigned k = 1; 2 * k < n; ++k) {
+        complex[2 * k] = halfcomplex[k];
+        complex[2 * k + 1] = halfcomplex[n - k];
+    }
+    if (n % 2 == 0 && n > 0) {
+        complex[n] = halfcomplex[n / 2];
+        complex[n + 1] = 0.0f;
+    }
+}
+
+void complexToHalfcomplex(const float* complex, float* halfcomplex, unsigned n) {
+    halfcomplex[0] = complex[0];
+    for (unsigned k = 1; 2 * k < n; ++k) {
+        halfcomplex[k] = complex[2 * k];
+        halfcomplex[n - k] = complex[2 * k + 1];
+    }
+    if (n % 2 == 0 && n > 0) {
+        halfcomplex[n / 2] = complex[n];
+    }
+}
+
 PortableRealFft::PortableRealFft(unsigned length) : n(length), m(0) {
     if (n == 0) {
         throw std::invalid_argument("PortableRealFft: length 0");

@@ -11,6 +11,13 @@
 // Both transforms are out of place: `in` and `out` hold n floats each and must not overlap
 // (they may be the same array, at the cost of a copy). Neither changes its input.
 //
+// RealFft also works on the spectrum in complex layout, n/2 + 1 interleaved pairs
+//     re0, im0, re1, im1, ..., re(n/2), im(n/2)
+// (2 * (n/2 + 1) floats; im0 and, for even n, im(n/2) are 0): forwardComplex() writes it,
+// backwardComplex() reads it and takes the imaginary parts of X_0 and, for even n, of X_(n/2)
+// as 0. backwardComplex() uses the spectrum array as working memory: its contents are undefined
+// afterwards. This is the layout the FFTW engine computes in, so it saves a reordering pass.
+//
 // RealFft is the transform the signal-processing code uses. It runs on FFTW (single precision,
 // estimate-mode plans) where the build found it, otherwise on PortableRealFft below; engineName()
 // says which. Constructing and destroying RealFft objects is safe from several threads at once
@@ -67,6 +74,10 @@ private:
     std::vector<Complex> scratch; // one butterfly's inputs (largest radix)
 };
 
+// Reordering between the two spectrum layouts of length n (see above). Arrays must not overlap.
+void halfcomplexToComplex(const float* halfcomplex, float* complex, unsigned n);
+void complexToHalfcomplex(const float* complex, float* halfcomplex, unsigned n);
+
 class RealFft {
 public:
     explicit RealFft(unsigned n);
@@ -77,6 +88,12 @@ public:
     unsigned size() const { return n; }
     void forward(const float* in, float* out);
     void backward(const float* in, float* out);
+    // Floats in a complex-layout spectrum: 2 * (n/2 + 1).
+    unsigned complexSize() const { return 2 * (n / 2 + 1); }
+    // `in`: n floats; `spectrum`: complexSize() floats; they must not overlap.
+    void forwardComplex(const float* in, float* spectrum);
+    // `spectrum`: complexSize() floats, overwritten; `out`: n floats; they must not overlap.
+    void backwardComplex(float* spectrum, float* out);
 
     // "FFTW" or "portable": the implementation this build runs on.
     static const char* engineName();

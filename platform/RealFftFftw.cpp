@@ -1,13 +1,17 @@
-// RealFft on FFTW, single precision: one real-to-halfcomplex and one halfcomplex-to-real plan of
-// the object's length, made in estimate mode (no trial runs) for out-of-place use.
+// RealFft on FFTW, single precision: one real-to-complex and one complex-to-real plan of the
+// object's length, made in estimate mode (no trial runs, so the same plan and the same results
+// every time) for out-of-place use. FFTW computes these in its complex layout, which the
+// complex-layout calls use as is; the halfcomplex calls reorder on the way in or out. (FFTW's
+// own halfcomplex plans are slower for our lengths: for 1222 = 2 * 13 * 47 they fall back to a
+// generic real transform of the factor 47.)
 //
 // FFTW's planner keeps global state and is not thread-safe, while hosts may create plug-in
 // instances from several threads: every plan creation and destruction goes through one
 // process-wide lock. Executing a plan is thread-safe and takes no lock.
 //
 // The plans are made on arrays from fftwf_alloc_real. The caller's arrays are used directly when
-// they have the same SIMD alignment and do not coincide; otherwise the transform runs on the
-// object's own arrays with a copy in and out, so any alignment works.
+// they have the same SIMD alignment; otherwise the transform runs on the object's own arrays
+// with a copy in or out, so any alignment works.
 #include "platform/RealFft.h"
 
 #include <fftw3.h>
@@ -30,15 +34,14 @@ std::mutex& plannerLock() {
 
 class RealFft::Engine {
 public:
-    explicit Engine(unsigned n) : n(n) {
+    explicit Engine(unsigned n) : n(n), pairs(n / 2 + 1) {
         const std::lock_guard<std::mutex> guard(plannerLock());
-        in = fftwf_alloc_real(n);
-        out = fftwf_alloc_real(n);
-        if (in != nullptr && out != nullptr) {
+        real = fftwf_alloc_real(n);
+        complex = fftwf_alloc_complex(pairs);
+        if (real != nullptr && complex != nullptr) {
             const int length = static_cast<int>(n);
-            forwardPlan = fftwf_plan_r2r_1d(length, in, out, FFTW_R2HC, FFTW_ESTIMATE);
-            backwardPlan =
-                fftwf_plan_r2r_1d(length, in, out, FFTW_HC2R, FFTW_ESTIMATE | FFTW_PRESERVE_INPUT);
+            forwardPlan = fftwf_plan_dft_r2c_1d(length, real, complex, FFTW_ESTIMATE);
+            backwardPlan = fftwf_plan_dft_c2r_1d(length, complex, real, FFTW_ESTIMATE);
         }
         if (forwardPlan == nullptr || backwardPlan == nullptr) {
             release();
@@ -54,21 +57,51 @@ public:
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
-    void run(fftwf_plan plan, const float* source, float* target) {
-        // FFTW takes a non-const input pointer; both plans leave their input unchanged.
-        float* const src = const_cast<float*>(source);
-        if (src != target && fftwf_alignment_of(src) == fftwf_alignment_of(in) &&
-            fftwf_alignment_of(target) == fftwf_alignment_of(out)) {
-            fftwf_execute_r2r(plan, src, target);
+    float* complexData() { return reinterpret_cast<float*>(complex); }
+
+    // Real `source` (n floats) to the complex layout in `target` (2 * pairs floats).
+    void forward(const float* source, float* target) {
+        // FFTW takes a non-const input pointer; the real-to-complex plan leaves it unchanged.
+        float* src = const_cast<float*>(source);
+        if (fftwf_alignment_of(src) != fftwf_alignment_of(real)) {
+            std::memcpy(real, source, n * sizeof(float));
+            src = real;
+        }
+        if (fftwf_alignment_of(target) == fftwf_alignment_of(complexData())) {
+            fftwf_execute_dft_r2c(forwardPlan, src, reinterpret_cast<fftwf_complex*>(target));
             return;
         }
-        std::memcpy(in, source, n * sizeof(float));
-        fftwf_execute_r2r(plan, in, out);
-        std::memcpy(target, out, n * sizeof(float));
+        fftwf_execute_dft_r2c(forwardPlan, src, complex);
+        std::memcpy(target, complex, pairs * sizeof(fftwf_complex));
     }
 
-    fftwf_plan forwardPlan = nullptr;  // real -> halfcomplex
-    fftwf_plan backwardPlan = nullptr; // halfcomplex -> real
+    // Complex layout in `source` (2 * pairs floats, overwritten) to real `target` (n floats).
+    void backward(float* source, float* target) {
+        // The imaginary parts FFTW does not read for a Hermitian spectrum are defined as 0.
+        source[1] = 0.0f;
+        if (n % 2 == 0) {
+            source[n + 1] = 0.0f;
+        }
+        fftwf_complex* src = reinterpret_cast<fftwf_complex*>(source);
+        if (fftwf_alignment_of(source) != fftwf_alignment_of(complexData())) {
+            std::memcpy(complex, source, pairs * sizeof(fftwf_complex));
+            src = complex;
+        }
+        if (fftwf_alignment_of(target) == fftwf_alignment_of(real)) {
+            fftwf_execute_dft_c2r(backwardPlan, src, target);
+            return;
+        }
+        fftwf_execute_dft_c2r(backwardPlan, src, real);
+        std::memcpy(target, real, n * sizeof(float));
+    }
+
+    unsigned n;                       // transform length
+    unsigned pairs;                   // complex values in the spectrum: n/2 + 1
+    float* real = nullptr;            // planning input, and real data of misaligned calls
+    fftwf_complex* complex = nullptr; // planning output; spectra of halfcomplex or misaligned calls
+
+    fftwf_plan forwardPlan = nullptr;  // real -> complex layout
+    fftwf_plan backwardPlan = nullptr; // complex layout -> real (overwrites its input)
 
 private:
     // Called with the planner lock held.
@@ -79,15 +112,12 @@ private:
         if (backwardPlan != nullptr) {
             fftwf_destroy_plan(backwardPlan);
         }
-        fftwf_free(in);
-        fftwf_free(out);
+        fftwf_free(real);
+        fftwf_free(complex);
         forwardPlan = backwardPlan = nullptr;
-        in = out = nullptr;
+        real = nullptr;
+        complex = nullptr;
     }
-
-    unsigned n;           // transform length
-    float* in = nullptr;  // planning input, used when the caller's arrays do not fit the plans
-    float* out = nullptr; // planning output, likewise
 };
 
 RealFft::RealFft(unsigned length) : n(length) {
@@ -100,11 +130,23 @@ RealFft::RealFft(unsigned length) : n(length) {
 RealFft::~RealFft() = default;
 
 void RealFft::forward(const float* in, float* out) {
-    engine->run(engine->forwardPlan, in, out);
+    float* const spectrum = engine->complexData();
+    engine->forward(in, spectrum);
+    complexToHalfcomplex(spectrum, out, n);
 }
 
 void RealFft::backward(const float* in, float* out) {
-    engine->run(engine->backwardPlan, in, out);
+    float* const spectrum = engine->complexData();
+    halfcomplexToComplex(in, spectrum, n);
+    engine->backward(spectrum, out);
+}
+
+void RealFft::forwardComplex(const float* in, float* spectrum) {
+    engine->forward(in, spectrum);
+}
+
+void RealFft::backwardComplex(float* spectrum, float* out) {
+    engine->backward(spectrum, out);
 }
 
 const char* RealFft::engineName() {

@@ -2,12 +2,15 @@
 #include "platform/RealFft.h"
 
 #include <stdexcept>
+#include <vector>
 
 namespace platform {
 
 class RealFft::Engine : public PortableRealFft {
 public:
-    explicit Engine(unsigned n) : PortableRealFft(n) {}
+    explicit Engine(unsigned n) : PortableRealFft(n), halfcomplex(n) {}
+
+    std::vector<float> halfcomplex; // spectrum in halfcomplex layout, for the complex calls
 };
 
 RealFft::RealFft(unsigned length) : n(length) {
@@ -25,6 +28,16 @@ void RealFft::forward(const float* in, float* out) {
 
 void RealFft::backward(const float* in, float* out) {
     engine->backward(in, out);
+}
+
+void RealFft::forwardComplex(const float* in, float* spectrum) {
+    engine->forward(in, engine->halfcomplex.data());
+    halfcomplexToComplex(engine->halfcomplex.data(), spectrum, n);
+}
+
+void RealFft::backwardComplex(float* spectrum, float* out) {
+    complexToHalfcomplex(spectrum, engine->halfcomplex.data(), n);
+    engine->backward(engine->halfcomplex.data(), out);
 }
 
 const char* RealFft::engineName() {

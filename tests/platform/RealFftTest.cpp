@@ -169,6 +169,43 @@ TEST(RealFft, AnyAlignmentAndTheSameArrayGiveIdenticalResultsAndInputIsKept) {
     EXPECT_EQ(same, portableWant);
 }
 
+TEST(RealFft, ComplexLayoutHoldsTheSameSpectrumAtAnyAlignment) {
+    for (unsigned n : {1u, 2u, 15u, 16u, 1222u}) {
+        SCOPED_TRACE(n);
+        RealFft fft(n);
+        ASSERT_EQ(fft.complexSize(), 2 * (n / 2 + 1));
+        const std::vector<float> x = randomSignal(n, n + 1);
+        std::vector<float> half(n);
+        fft.forward(x.data(), half.data());
+        std::vector<float> halfBack(n);
+        fft.backward(half.data(), halfBack.data());
+
+        std::vector<float> in(n + 4);
+        std::vector<float> spectrum(fft.complexSize() + 4);
+        std::vector<float> out(n + 4);
+        for (unsigned shift = 0; shift < 4; ++shift) {
+            std::copy(x.begin(), x.end(), in.begin() + shift);
+            float* const s = spectrum.data() + 3 - shift;
+            fft.forwardComplex(in.data() + shift, s);
+            EXPECT_TRUE(std::equal(x.begin(), x.end(), in.begin() + shift));
+            std::vector<float> reordered(n);
+            platform::complexToHalfcomplex(s, reordered.data(), n);
+            EXPECT_EQ(reordered, half) << shift;
+            EXPECT_EQ(s[1], 0.0f);
+            if (n % 2 == 0) {
+                EXPECT_EQ(s[n + 1], 0.0f);
+            }
+            // Imaginary parts at 0 and n/2 are not part of a real signal's spectrum: ignored.
+            s[1] = 5.0f;
+            if (n % 2 == 0) {
+                s[n + 1] = -5.0f;
+            }
+            fft.backwardComplex(s, out.data() + shift);
+            EXPECT_TRUE(std::equal(halfBack.begin(), halfBack.end(), out.begin() + shift)) << shift;
+        }
+    }
+}
+
 TEST(RealFft, LengthZeroIsRejected) {
     EXPECT_THROW(RealFft(0), std::invalid_argument);
     EXPECT_THROW(PortableRealFft(0), std::invalid_argument);
