@@ -1,0 +1,523 @@
+#include "cli/Job.h"
+
+#include "cli/Json.h"
+#include "cli/Restorer.h"
+#include "cli/Sha256.h"
+#include "editor/SetupReport.h"
+#include "plugin/VeltranoVST.h"
+
+#include <sndfile.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#ifndef VELTRANO_VERSION
+#define VELTRANO_VERSION "0.0.0"
+#endif
+#ifndef VELTRANO_BUILD
+#define VELTRANO_BUILD "unknown"
+#endif
+
+namespace fs = std::filesystem;
+
+namespace cli {
+
+namespace {
+
+// Raised inside a job; its text becomes the job's error.
+struct JobFailure {
+    std::string message;
+};
+
+[[noreturn]] void fail(const std::string& message) {
+    throw JobFailure{message};
+}
+
+std::string withoutExtension(const std::string& path) {
+    const fs::path p(path);
+    return (p.parent_path() / p.stem()).string();
+}
+
+std::string formatName(int format) {
+    SF_FORMAT_INFO major{};
+    major.format = format & SF_FORMAT_TYPEMASK;
+    SF_FORMAT_INFO sub{};
+    sub.format = format & SF_FORMAT_SUBMASK;
+    std::string name;
+    if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &major, sizeof major) == 0 && major.name) {
+        name = major.name;
+    }
+    if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &sub, sizeof sub) == 0 && sub.name) {
+        if (!name.empty()) {
+            name += ", ";
+        }
+        name += sub.name;
+    }
+    return name;
+}
+
+// Why libsndfile could not open a file, in the examiner's words.
+std::string openFailure(const std::string& path) {
+    const int code = sf_error(nullptr);
+    const std::string detail = sf_error_number(code);
+    std::error_code ec;
+    if (!fs::exists(path, ec)) {
+        return "unreadable: no such file";
+    }
+    if (fs::is_directory(path, ec)) {
+        return "unreadable: is a folder";
+    }
+    switch (code) {
+    case SF_ERR_UNRECOGNISED_FORMAT:
+        return "not a supported audio file (" + detail + ")";
+    case SF_ERR_SYSTEM:
+        return "unreadable (" + detail + ")";
+    case SF_ERR_MALFORMED_FILE:
+        return "corrupt header (" + detail + ")";
+    case SF_ERR_UNSUPPORTED_ENCODING:
+        return "unsupported encoding (" + detail + ")";
+    default:
+        return "cannot be read (" + detail + ")";
+    }
+}
+
+std::string writeFailure(int error) {
+    if (error == ENOSPC || error == EDQUOT) {
+        return "disk full";
+    }
+    return std::string("write failed (") + std::strerror(error) + ")";
+}
+
+// A file being written under a temporary name in its target folder; removed unless committed.
+class PendingFile {
+public:
+    PendingFile(std::string finalPath, int serial) : target(std::move(finalPath)) {
+        const fs::path p(target);
+        fs::path folder = p.parent_path();
+        if (folder.empty()) {
+            folder = ".";
+        }
+        std::string name = ".";
+        name += p.filename().string();
+        name += ".part-";
+        name += std::to_string(getpid());
+        name += '-';
+        name += std::to_string(serial);
+        temporary = (folder / name).string();
+    }
+    ~PendingFile() {
+        if (!committed) {
+            std::remove(temporary.c_str());
+        }
+    }
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    const std::string& path() const { return temporary; }
+    const std::string& finalPath() const { return target; }
+
+    // Renames the temporary file to its final name; refuses to replace an existing file
+    // unless `overwrite`.
+    void commit(bool overwrite) {
+        if (overwrite) {
+            if (std::rename(temporary.c_str(), target.c_str()) != 0) {
+                fail("cannot rename to " + target + ": " + std::strerror(errno));
+            }
+        } else {
+            // A hard link fails when the name exists, so nothing is replaced even if another
+            // program created the file meanwhile.
+            if (link(temporary.c_str(), target.c_str()) != 0) {
+                fail(errno == EEXIST ? target + " exists (use --overwrite)"
+                                     : "cannot create " + target + ": " + std::strerror(errno));
+            }
+            std::remove(temporary.c_str());
+        }
+        committed = true;
+    }
+
+private:
+    std::string target;
+    std::string temporary;
+    bool committed = false;
+};
+
+void writeText(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) {
+        fail("cannot write " + path + ": " + std::strerror(errno));
+    }
+    out << text;
+    out.flush();
+    if (!out) {
+        fail(writeFailure(errno));
+    }
+}
+
+class AudioWriter {
+public:
+    AudioWriter(const std::string& path, SF_INFO info) {
+        file = sf_open(path.c_str(), SFM_WRITE, &info);
+        if (file == nullptr) {
+            fail("cannot write in " + fs::path(path).parent_path().string() + ": " +
+                 sf_strerror(nullptr));
+        }
+        if ((info.format & SF_FORMAT_SUBMASK) != SF_FORMAT_FLOAT &&
+            (info.format & SF_FORMAT_SUBMASK) != SF_FORMAT_DOUBLE) {
+            // Integer formats saturate instead of wrapping around.
+            sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+        }
+    }
+    ~AudioWriter() {
+        if (file != nullptr) {
+            sf_close(file); // after a failure: the temporary file is removed anyway
+        }
+    }
+    AudioWriter(const AudioWriter&) = delete;
+    AudioWriter& operator=(const AudioWriter&) = delete;
+
+    void write(const float* frames, std::size_t count) {
+        errno = 0;
+        if (sf_writef_float(file, frames, static_cast<sf_count_t>(count)) !=
+            static_cast<sf_count_t>(count)) {
+            fail(writeFailure(errno != 0 ? errno : EIO));
+        }
+    }
+    void close() {
+        if (file != nullptr) {
+            sf_write_sync(file);
+            const int result = sf_close(file);
+            file = nullptr;
+            if (result != 0) {
+                fail(writeFailure(errno != 0 ? errno : EIO));
+            }
+        }
+    }
+
+private:
+    SNDFILE* file = nullptr;
+};
+
+std::string isoTime(std::time_t when) {
+    std::tm utc{};
+    gmtime_r(&when, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+std::string hostSystem() {
+    utsname name{};
+    if (uname(&name) != 0) {
+        return "unknown";
+    }
+    return std::string(name.sysname) + " " + name.release + " " + name.machine;
+}
+
+std::string absolute(const std::string& path) {
+    std::error_code ec;
+    const fs::path p = fs::absolute(path, ec);
+    return ec ? path : p.lexically_normal().string();
+}
+
+void levelsJson(JsonWriter& json, const Levels& levels) {
+    json.number("peak", levels.peak);
+    json.number("peak_dbfs", levels.peakDb());
+    json.number("rms_dbfs", levels.rmsDb());
+    json.integer("clipped_samples", static_cast<std::int64_t>(levels.clipped));
+}
+
+std::atomic<int> serialCounter{0};
+
+} // namespace
+
+void Levels::add(const float* values, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const double x = std::fabs(static_cast<double>(values[i]));
+        peak = std::max(peak, x);
+        sumSquares += x * x;
+        if (x >= 1.0) {
+            ++clipped;
+        }
+    }
+    samples += count;
+}
+
+double Levels::peakDb() const {
+    return peak > 0.0 ? 20.0 * std::log10(peak) : -HUGE_VAL;
+}
+
+double Levels::rmsDb() const {
+    return sumSquares > 0.0 ? 10.0 * std::log10(sumSquares / static_cast<double>(samples))
+                            : -HUGE_VAL;
+}
+
+std::string reportPathFor(const std::string& output) {
+    return withoutExtension(output) + ".report.txt";
+}
+
+std::string recordPathFor(const std::string& output) {
+    return withoutExtension(output) + ".record.json";
+}
+
+std::string programVersion() {
+    return VELTRANO_VERSION;
+}
+
+std::string programBuild() {
+    return VELTRANO_BUILD;
+}
+
+JobResult runJob(const Job& job, const JobOptions& options,
+                 const std::function<void(double)>& progress) {
+    JobResult result;
+    result.reportPath = reportPathFor(job.output);
+    result.recordPath = recordPathFor(job.output);
+    const std::time_t started = std::time(nullptr);
+    try {
+        std::error_code ec;
+        if (!fs::exists(job.input, ec)) {
+            fail("unreadable: no such file");
+        }
+        if (!fs::is_regular_file(job.input, ec)) {
+            fail("unreadable: not a regular file");
+        }
+        std::vector<std::string> targets = {job.output, result.reportPath, result.recordPath};
+        if (!job.residue.empty()) {
+            targets.push_back(job.residue);
+        }
+        for (const std::string& target : targets) {
+            if (fs::exists(target, ec) && fs::equivalent(target, job.input, ec)) {
+                fail("refused: output " + target + " is the input");
+            }
+            if (!options.overwrite && fs::exists(fs::symlink_status(target, ec))) {
+                fail("refused: " + target + " exists (use --overwrite)");
+            }
+        }
+
+        SF_INFO info{};
+        SNDFILE* input = sf_open(job.input.c_str(), SFM_READ, &info);
+        if (input == nullptr) {
+            fail(openFailure(job.input));
+        }
+        struct Closer {
+            SNDFILE* file;
+            ~Closer() { sf_close(file); }
+        } closer{input};
+
+        result.sampleRate = info.samplerate;
+        result.channels = info.channels;
+        if (info.channels < 1 || info.channels > 2) {
+            fail("refused: " + std::to_string(info.channels) +
+                 " channels; the chain takes mono or stereo (extract the channels first)");
+        }
+        if (info.frames <= 0) {
+            fail("refused: no audio frames");
+        }
+        if (info.samplerate < 1) {
+            fail("unsupported rate " + std::to_string(info.samplerate) + " Hz");
+        }
+        if (!supportedRate(info.samplerate)) {
+            result.warnings.push_back(
+                "sample rate " + std::to_string(info.samplerate) +
+                " Hz is not one of the chain's rates; processed at the fallback row (the stages "
+                "run at the file's own rate)");
+        }
+
+        SF_INFO outInfo{};
+        outInfo.samplerate = info.samplerate;
+        outInfo.channels = info.channels;
+        if (options.keepFormat) {
+            outInfo.format = info.format;
+        } else {
+            const double bytes = static_cast<double>(info.frames) * info.channels * 4.0;
+            outInfo.format = (bytes > 4.0e9 ? SF_FORMAT_RF64 : SF_FORMAT_WAV) | SF_FORMAT_FLOAT;
+        }
+        if (!sf_format_check(&outInfo)) {
+            fail("output format " + formatName(outInfo.format) + " cannot be written");
+        }
+
+        Restorer restorer(options.settings, info.samplerate, info.channels);
+        if (!options.blockPattern.empty()) {
+            restorer.setBlockPattern(options.blockPattern);
+        }
+        result.latency = restorer.latency();
+        // The report documents the setting as applied, before the audio path runs (automatic
+        // tracking may move the hum frequency while it does).
+        std::ostringstream report(std::ios::out | std::ios::binary);
+        writeSetupReport(report, restorer.plugin(), started);
+        const float startFrequency = restorer.plugin().humDetector(0).frequency;
+
+        const int serial = serialCounter++;
+        PendingFile outputFile(job.output, serial);
+        std::unique_ptr<PendingFile> residueFile;
+        std::unique_ptr<AudioWriter> residueWriter;
+        AudioWriter writer(outputFile.path(), outInfo);
+        if (!job.residue.empty()) {
+            residueFile = std::make_unique<PendingFile>(job.residue, serial);
+            residueWriter = std::make_unique<AudioWriter>(residueFile->path(), outInfo);
+        }
+
+        const std::size_t declared = static_cast<std::size_t>(info.frames);
+        const std::size_t width = static_cast<std::size_t>(info.channels);
+        const std::size_t frames = restorer.run(
+            declared,
+            [&](float* buffer, std::size_t maxFrames) -> std::size_t {
+                if (options.cancel != nullptr && options.cancel->load()) {
+                    fail("interrupted");
+                }
+                const sf_count_t got =
+                    sf_readf_float(input, buffer, static_cast<sf_count_t>(maxFrames));
+                const std::size_t n = got > 0 ? static_cast<std::size_t>(got) : 0;
+                result.input.add(buffer, n * width);
+                return n;
+            },
+            [&](const float* played, const float* removed, std::size_t n) {
+                result.output.add(played, n * width);
+                writer.write(played, n);
+                if (residueWriter) {
+                    residueWriter->write(removed, n);
+                }
+            },
+            [&](std::size_t done) {
+                // Only files of more than a few seconds show their progress.
+                if (progress && declared > 5 * static_cast<std::size_t>(info.samplerate)) {
+                    progress(static_cast<double>(done) / static_cast<double>(declared));
+                }
+            });
+        result.frames = frames;
+        if (frames < declared) {
+            result.warnings.push_back("input ends after " + std::to_string(frames) + " of the " +
+                                      std::to_string(declared) +
+                                      " frames its header declares (truncated file?)");
+        }
+        if (frames == 0) {
+            fail("corrupt: no audio frames could be read");
+        }
+        writer.close();
+        if (residueWriter) {
+            residueWriter->close();
+        }
+        if (options.keepFormat && result.output.clipped > 0 &&
+            (outInfo.format & SF_FORMAT_SUBMASK) != SF_FORMAT_FLOAT &&
+            (outInfo.format & SF_FORMAT_SUBMASK) != SF_FORMAT_DOUBLE) {
+            result.warnings.push_back(std::to_string(result.output.clipped) +
+                                      " output samples at or beyond full scale were clipped by "
+                                      "the integer format; the default float output keeps them");
+        }
+
+        std::uintmax_t inputBytes = 0;
+        std::uintmax_t outputBytes = 0;
+        std::uintmax_t residueBytes = 0;
+        const std::string inputHash = sha256File(job.input, &inputBytes);
+        const std::string outputHash = sha256File(outputFile.path(), &outputBytes);
+        const std::string residueHash =
+            residueFile ? sha256File(residueFile->path(), &residueBytes) : std::string();
+        if (inputHash.empty() || outputHash.empty()) {
+            fail("cannot read back for hashing");
+        }
+
+        JsonWriter json;
+        json.beginObject();
+        json.string("program", "veltrano");
+        json.string("version", programVersion());
+        json.string("build", programBuild());
+        json.string("plugin", "Veltrano VST (Brimwater), VST 2.4, version 1");
+        json.string("date_utc", isoTime(started));
+        json.string("date_local", ctimeText(started).substr(0, 24));
+        json.string("host_os", hostSystem());
+        json.string("command_line", options.commandLine);
+        if (options.caseId.empty()) {
+            json.null("case_id");
+        } else {
+            json.string("case_id", options.caseId);
+        }
+        if (options.examiner.empty()) {
+            json.null("examiner");
+        } else {
+            json.string("examiner", options.examiner);
+        }
+        json.beginObject("input");
+        json.string("path", absolute(job.input));
+        json.integer("bytes", static_cast<std::int64_t>(inputBytes));
+        json.string("sha256", inputHash);
+        json.string("format", formatName(info.format));
+        levelsJson(json, result.input);
+        json.endObject();
+        json.beginObject("output");
+        json.string("path", absolute(job.output));
+        json.integer("bytes", static_cast<std::int64_t>(outputBytes));
+        json.string("sha256", outputHash);
+        json.string("format", formatName(outInfo.format));
+        levelsJson(json, result.output);
+        json.endObject();
+        if (residueFile) {
+            json.beginObject("residue");
+            json.string("path", absolute(job.residue));
+            json.integer("bytes", static_cast<std::int64_t>(residueBytes));
+            json.string("sha256", residueHash);
+            json.endObject();
+        } else {
+            json.null("residue");
+        }
+        json.string("report", absolute(result.reportPath));
+        json.integer("sample_rate", info.samplerate);
+        json.integer("channels", info.channels);
+        json.integer("frames", static_cast<std::int64_t>(frames));
+        json.integer("latency_compensated_frames", result.latency);
+        json.boolean("rate_in_table", supportedRate(info.samplerate));
+        json.integer("internal_rate", static_cast<std::int64_t>(restorer.plugin().getSampleRate()));
+        json.beginArray("parameters");
+        for (const ParameterInfo& parameter : parameterTable()) {
+            const float x = options.settings.value(parameter.index);
+            json.beginObject();
+            json.integer("index", parameter.index);
+            json.string("name", parameter.name);
+            json.number("normalized", x);
+            if (parameter.unit == Unit::kSwitch) {
+                json.string("working", x == 1.0f ? "on" : x == 0.0f ? "off" : "other");
+            } else {
+                json.number("working", workingValue(parameter.index, x));
+                json.string("unit", unitText(parameter.unit));
+            }
+            json.endObject();
+        }
+        json.endArray();
+        json.number("hum_frequency_start_hz", startFrequency);
+        json.number("hum_frequency_end_hz", restorer.plugin().humDetector(0).frequency);
+        json.beginArray("warnings");
+        for (const std::string& warning : result.warnings) {
+            json.string(nullptr, warning);
+        }
+        json.endArray();
+        json.endObject();
+
+        PendingFile reportFile(result.reportPath, serial);
+        PendingFile recordFile(result.recordPath, serial);
+        writeText(reportFile.path(), report.str());
+        writeText(recordFile.path(), json.text());
+
+        // The record last: a complete record means everything it names is in place.
+        outputFile.commit(options.overwrite);
+        if (residueFile) {
+            residueFile->commit(options.overwrite);
+        }
+        reportFile.commit(options.overwrite);
+        recordFile.commit(options.overwrite);
+        result.ok = true;
+    } catch (const JobFailure& failure) {
+        result.error = failure.message;
+    } catch (const std::exception& error) {
+        result.error = error.what();
+    }
+    return result;
+}
+
+} // namespace cli

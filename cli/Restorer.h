@@ -1,0 +1,63 @@
+// Runs a recording through one VeltranoVST exactly as a host would, and hands back output that
+// lines up with the input sample for sample: the reported latency is compensated (the first
+// initialDelay frames the plug-in plays are dropped) and the tail is flushed with silence, so
+// the output has the input's length.
+//
+// The plug-in collects its input into fixed host blocks whatever the call sizes, so the output
+// does not depend on the block pattern used here; tests hold that.
+//
+// One Restorer per recording and thread; not copyable.
+#pragma once
+
+#include "cli/Settings.h"
+
+#include <cstddef>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class VeltranoVST;
+
+namespace cli {
+
+// Is `rate` one of the plug-in's own rows? Any other is run at the fallback row.
+bool supportedRate(int rate);
+
+class Restorer {
+public:
+    // Frames of `channels` (1 or 2) interleaved floats.
+    using Source = std::function<std::size_t(float* frames, std::size_t maxFrames)>;
+    // Output and residue (input minus output) for the same frames, interleaved.
+    using Sink = std::function<void(const float* output, const float* residue, std::size_t frames)>;
+    using Progress = std::function<void(std::size_t framesDone)>;
+
+    Restorer(const Settings& settings, int sampleRate, int channels);
+    ~Restorer();
+    Restorer(const Restorer&) = delete;
+    Restorer& operator=(const Restorer&) = delete;
+
+    // Frames the plug-in reports as its latency, compensated here.
+    int latency() const;
+    VeltranoVST& plugin() { return *vst; }
+
+    // Host call sizes used in turn (default 4096 frames).
+    void setBlockPattern(std::vector<int> pattern);
+
+    // Reads until the source gives no more frames or `frames` frames have been read, and writes
+    // exactly as many frames to the sink as were read. Returns the number of frames.
+    std::size_t run(std::size_t frames, const Source& source, const Sink& sink,
+                    const Progress& progress = {});
+
+    // Convenience for tests: the whole recording in memory.
+    std::vector<float> process(const std::vector<float>& input,
+                               std::vector<float>* residue = nullptr);
+
+private:
+    std::unique_ptr<VeltranoVST> vst;
+    int channels;
+    std::vector<int> pattern{4096};
+};
+
+} // namespace cli

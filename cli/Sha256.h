@@ -1,0 +1,15 @@
+// SHA-256 (FIPS 180-4) of byte strings and files, as lower-case hexadecimal.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace cli {
+
+std::string sha256Hex(const void* data, std::size_t size);
+// The digest of a file's bytes, read through a read-only stream; empty when it cannot be read.
+// `size` receives the number of bytes read.
+std::string sha256File(const std::string& path, std::uintmax_t* size = nullptr);
+
+} // namespace cli
