@@ -13,6 +13,8 @@ packages=(
     libbenchmark-dev
     clang-format
     libfftw3-dev
+    libsndfile1-dev
+    nettle-dev
     g++-mingw-w64-i686-posix
     g++-mingw-w64-x86-64-posix
 )
