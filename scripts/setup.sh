@@ -17,6 +17,8 @@ packages=(
     nettle-dev
     g++-mingw-w64-i686-posix
     g++-mingw-w64-x86-64-posix
+    clang
+    libclang-rt-14-dev
 )
 
 missing=()

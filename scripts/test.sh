@@ -23,6 +23,12 @@ cmake --build build-tsan -j "$jobs" --target integration_tests VeltranoVST
 TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/integration/integration_tests \
     --gtest_filter='Concurrency.*' --gtest_brief=1
 
+echo "== fuzzing: the plug-in through its entry points (libFuzzer, ASan, UBSan), one minute"
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DVELTRANO_FUZZ=ON >/dev/null
+cmake --build build-fuzz -j "$jobs" --target plugin_fuzzer
+bash scripts/fuzz.sh build-fuzz/plugin_fuzzer fuzz/corpus/plugin fuzz/regressions/plugin 60
+
 echo "== release build and tests"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELTRANO_BENCH=ON >/dev/null
 cmake --build build -j "$jobs"
