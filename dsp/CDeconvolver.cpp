@@ -10,8 +10,8 @@
 // are fused: the pass that updates the coefficients for sample n also accumulates the prediction
 // for sample n + 1 with the updated values, which is exactly the prediction that sample needs.
 // Each prediction is summed in 16 lanes (lane l takes the taps l, l + 16, ...) and the lanes are
-// added in one fixed tree, so the plain, SSE2 and AVX kernels round identically, and the result
-// never depends on where a block starts.
+// added in one fixed tree, so the plain, SSE2, AVX and AVX-512 kernels round identically, and
+// the result never depends on where a block starts.
 #include "dsp/CDeconvolver.h"
 
 #include <algorithm>
@@ -26,9 +26,10 @@
 #define VELTRANO_DECONV_SSE2 0
 #endif
 
-// The AVX kernel is compiled for its own target and chosen at run time, so the build keeps the
-// SSE2 baseline. Its loops keep every vector in registers: on Windows, where GCC does not realign
-// the stack for 32-byte vectors, nothing of them may be spilled with aligned moves.
+// The AVX and AVX-512 kernels are compiled for their own targets and chosen at run time, so the
+// build keeps the SSE2 baseline. Their loops keep every vector in registers: on Windows, where
+// GCC does not realign the stack for 32- and 64-byte vectors, nothing of them may be spilled
+// with aligned moves.
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #include <immintrin.h>
 #define VELTRANO_DECONV_AVX 1
@@ -260,6 +261,81 @@ VELTRANO_AVX void updateAvx(float* taps, const float* x, unsigned count, float g
 
 constexpr Kernels kAvx{predictAvx, updatePredictAvx, updateAvx};
 
+// ---- AVX-512: one vector of sixteen lanes. Half the instructions of the AVX kernel per tap,
+// which is what bounds the long predictors; the sums are the same. The lanes start from their
+// first products instead of 0 + product: the two differ at most in the sign of a zero, which
+// never changes a non-zero sum, and a zero prediction comes out as +0 either way because the
+// tail sum added last is +0 or non-zero (it starts at +0, and adding to +0 never gives -0).
+
+#define VELTRANO_AVX512 __attribute__((target("avx512f")))
+
+// GCC 12's AVX-512 intrinsics pass an undefined vector as the unused merge operand, which its
+// uninitialised-value analysis reports once they are inlined.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+// Lanes 0-15 in a, reduced in the order of sumLanes.
+VELTRANO_AVX512 inline float sumLanesAvx512(__m512 a) {
+    const __m256 t8 =
+        _mm256_add_ps(_mm512_castps512_ps256(a),
+                      _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(a), 1)));
+    const __m128 t4 = _mm_add_ps(_mm256_castps256_ps128(t8), _mm256_extractf128_ps(t8, 1));
+    const __m128 t2 = _mm_add_ps(t4, _mm_movehl_ps(t4, t4));
+    return _mm_cvtss_f32(_mm_add_ss(t2, _mm_shuffle_ps(t2, t2, 1)));
+}
+
+VELTRANO_AVX512 inline __m512 clampAvx512(__m512 v) {
+    return _mm512_min_ps(_mm512_max_ps(v, _mm512_set1_ps(-1.0f)), _mm512_set1_ps(1.0f));
+}
+
+VELTRANO_AVX512 float predictAvx512(const float* taps, const float* x, unsigned count) {
+    const unsigned body = count - count % kLanes;
+    if (body == 0) {
+        return predictTail(0.0f, taps, x, 0, count);
+    }
+    __m512 a = _mm512_mul_ps(_mm512_loadu_ps(taps), _mm512_loadu_ps(x));
+    for (unsigned j = kLanes; j < body; j += kLanes) {
+        a = _mm512_add_ps(a, _mm512_mul_ps(_mm512_loadu_ps(taps + j), _mm512_loadu_ps(x + j)));
+    }
+    return predictTail(sumLanesAvx512(a), taps, x, body, count);
+}
+
+VELTRANO_AVX512 inline __m512 updateSixteenAvx512(float* taps, const float* x, __m512 gain) {
+    const __m512 h =
+        clampAvx512(_mm512_add_ps(_mm512_loadu_ps(taps), _mm512_mul_ps(gain, _mm512_loadu_ps(x))));
+    _mm512_storeu_ps(taps, h);
+    return _mm512_mul_ps(h, _mm512_loadu_ps(x + 1));
+}
+
+VELTRANO_AVX512 float updatePredictAvx512(float* taps, const float* x, unsigned count, float gain) {
+    const unsigned body = count - count % kLanes;
+    if (body == 0) {
+        return updatePredictTail(0.0f, taps, x, 0, count, gain);
+    }
+    const __m512 g = _mm512_set1_ps(gain);
+    __m512 a = updateSixteenAvx512(taps, x, g);
+    for (unsigned j = kLanes; j < body; j += kLanes) {
+        a = _mm512_add_ps(a, updateSixteenAvx512(taps + j, x + j, g));
+    }
+    return updatePredictTail(sumLanesAvx512(a), taps, x, body, count, gain);
+}
+
+VELTRANO_AVX512 void updateAvx512(float* taps, const float* x, unsigned count, float gain) {
+    const __m512 g = _mm512_set1_ps(gain);
+    const unsigned body = count - count % kLanes;
+    for (unsigned j = 0; j < body; j += kLanes) {
+        _mm512_storeu_ps(taps + j,
+                         clampAvx512(_mm512_add_ps(_mm512_loadu_ps(taps + j),
+                                                   _mm512_mul_ps(g, _mm512_loadu_ps(x + j)))));
+    }
+    updateTail(taps, x, body, count, gain);
+}
+
+#pragma GCC diagnostic pop
+#undef VELTRANO_AVX512
+
+constexpr Kernels kAvx512{predictAvx512, updatePredictAvx512, updateAvx512};
+
 #endif
 
 const Kernels& kernelsFor(CDeconvolver::Kernel which) {
@@ -267,6 +343,8 @@ const Kernels& kernelsFor(CDeconvolver::Kernel which) {
 #if VELTRANO_DECONV_AVX
     case CDeconvolver::Kernel::Avx:
         return kAvx;
+    case CDeconvolver::Kernel::Avx512:
+        return kAvx512;
 #endif
 #if VELTRANO_DECONV_SSE2
     case CDeconvolver::Kernel::Sse2:
@@ -288,7 +366,7 @@ CDeconvolver::CDeconvolver()
     : step(kStepNumerator), adapt(true), order(128), delay(3), amount(1.0f), power(1.0f),
       coefficients(kMaxOrder, 0.0f), history(kLineLength, 0.0f), clearHistory(true),
       historyLength(0), activeKernel(Kernel::Plain) {
-    for (const Kernel which : {Kernel::Sse2, Kernel::Avx}) {
+    for (const Kernel which : {Kernel::Sse2, Kernel::Avx, Kernel::Avx512}) {
         selectKernel(which);
     }
 }
@@ -310,6 +388,13 @@ bool CDeconvolver::kernelAvailable(Kernel which) {
 #if VELTRANO_DECONV_AVX
         __builtin_cpu_init(); // harmless if done already; needed if called during static init
         return __builtin_cpu_supports("avx");
+#else
+        return false;
+#endif
+    case Kernel::Avx512:
+#if VELTRANO_DECONV_AVX
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx512f");
 #else
         return false;
 #endif

@@ -12,7 +12,7 @@
 // Coefficients, power and history carry over from call to call; only reset() clears them, and a
 // change of delay + order clears the history alone. The stream is treated as continuous whatever
 // the block sizes: cutting it into other blocks gives bit-identical output, and every inner-loop
-// kernel (plain, SSE2, AVX) gives bit-identical results too.
+// kernel (plain, SSE2, AVX, AVX-512) gives bit-identical results too.
 //
 // Input samples that are not finite are taken as 0 (for the output, the history and the model).
 // Should the model's own state ever leave the finite range (only finite input beyond about 1e19
@@ -40,7 +40,7 @@ public:
     static constexpr float kStepNumerator = 1.2207031e-6f;
 
     // Inner-loop implementations; all give bit-identical results.
-    enum class Kernel { Plain, Sse2, Avx };
+    enum class Kernel { Plain, Sse2, Avx, Avx512 };
 
     CDeconvolver();
     virtual ~CDeconvolver() = default;
