@@ -295,7 +295,7 @@ JobResult runJob(const Job& job, const JobOptions& options,
         }
         for (const std::string& target : targets) {
             if (fs::exists(target, ec) && fs::equivalent(target, job.input, ec)) {
-                fail("refused: output " + target + " is the input");
+                fail("refused: output " + target + " is an input");
             }
             if (!options.overwrite && fs::exists(fs::symlink_status(target, ec))) {
                 fail("refused: " + target + " exists (use --overwrite)");
@@ -349,6 +349,7 @@ JobResult runJob(const Job& job, const JobOptions& options,
             restorer.setBlockPattern(options.blockPattern);
         }
         result.latency = restorer.latency();
+        result.compensated = restorer.compensation();
         // The report documents the setting as applied, before the audio path runs (automatic
         // tracking may move the hum frequency while it does).
         std::ostringstream report(std::ios::out | std::ios::binary);
@@ -471,7 +472,8 @@ JobResult runJob(const Job& job, const JobOptions& options,
         json.integer("sample_rate", info.samplerate);
         json.integer("channels", info.channels);
         json.integer("frames", static_cast<std::int64_t>(frames));
-        json.integer("latency_compensated_frames", result.latency);
+        json.integer("latency_reported_frames", result.latency);
+        json.integer("latency_compensated_frames", result.compensated);
         json.boolean("rate_in_table", supportedRate(info.samplerate));
         json.integer("internal_rate", static_cast<std::int64_t>(restorer.plugin().getSampleRate()));
         json.beginArray("parameters");

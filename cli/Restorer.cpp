@@ -41,6 +41,11 @@ int Restorer::latency() const {
     return vst->getAeffect()->initialDelay;
 }
 
+int Restorer::compensation() const {
+    const bool resampled = vst->decimationFactor() > 1 || vst->interpolationFactor() > 1;
+    return std::max(latency() - (resampled ? 1 : 0), 0);
+}
+
 void Restorer::setBlockPattern(std::vector<int> newPattern) {
     newPattern.erase(
         std::remove_if(newPattern.begin(), newPattern.end(), [](int n) { return n < 1; }),
@@ -66,7 +71,7 @@ std::size_t Restorer::run(std::size_t frames, const Source& source, const Sink& 
     std::vector<float> pendingInput; // input frames whose output has not been played yet,
     std::size_t pendingHead = 0;     // from this element on
 
-    std::size_t toDrop = static_cast<std::size_t>(std::max(latency(), 0));
+    std::size_t toDrop = static_cast<std::size_t>(compensation());
     std::size_t read = 0;    // frames taken from the source
     std::size_t written = 0; // frames given to the sink
     bool sourceDone = frames == 0;

@@ -1,7 +1,14 @@
 // Runs a recording through one VeltranoVST exactly as a host would, and hands back output that
-// lines up with the input sample for sample: the reported latency is compensated (the first
-// initialDelay frames the plug-in plays are dropped) and the tail is flushed with silence, so
-// the output has the input's length.
+// lines up with the input sample for sample: the delay is compensated (the first frames the
+// plug-in plays are dropped) and the tail is flushed with silence, so the output has the
+// input's length.
+//
+// The delay compensated is the plug-in's real one. It reports initialDelay as host block plus
+// chain delay plus the resampling filters' delay counted as 128 or 256 frames, but those
+// filters delay by half a frame (rows 8000 and 11025) or one frame less than that; an impulse
+// compensated by initialDelay alone comes out one frame early. Here the compensation is
+// initialDelay - 1 in every row that resamples, which puts the output exactly on the input,
+// or half a frame after it in the two rows where the real delay is not a whole frame.
 //
 // The plug-in collects its input into fixed host blocks whatever the call sizes, so the output
 // does not depend on the block pattern used here; tests hold that.
@@ -38,8 +45,10 @@ public:
     Restorer(const Restorer&) = delete;
     Restorer& operator=(const Restorer&) = delete;
 
-    // Frames the plug-in reports as its latency, compensated here.
+    // Frames the plug-in reports as its latency (initialDelay).
     int latency() const;
+    // Frames dropped from the start of the plug-in's output: its real delay (see above).
+    int compensation() const;
     VeltranoVST& plugin() { return *vst; }
 
     // Host call sizes used in turn (default 4096 frames).
