@@ -233,6 +233,16 @@ std::vector<PlannedJob> planJobs(const Arguments& a) {
             }
         }
     }
+    if (!toFolder) {
+        const fs::path parent = fs::path(a.output).parent_path();
+        if (!parent.empty() && !fs::is_directory(parent, ec)) {
+            fs::create_directories(parent, ec);
+            if (ec) {
+                throw UsageError{"output folder '" + parent.string() +
+                                 "' cannot be created: " + ec.message()};
+            }
+        }
+    }
     std::vector<PlannedJob> jobs;
     std::map<std::string, std::string> claimed; // output name -> input that claimed it
     for (const std::string& in : inputs) {

@@ -312,6 +312,20 @@ JobResult runJob(const Job& job, const JobOptions& options,
             ~Closer() { sf_close(file); }
         } closer{input};
 
+        {
+            // libsndfile reads a file cut short as far as it goes; its log tells.
+            std::vector<char> log(8192, '\0');
+            sf_command(input, SFC_GET_LOG_INFO, log.data(), static_cast<int>(log.size() - 1));
+            std::istringstream lines(log.data());
+            std::string line;
+            while (std::getline(lines, line)) {
+                if (line.find("should be") != std::string::npos) {
+                    result.warnings.push_back("header and file size disagree (truncated or "
+                                              "damaged file?): " +
+                                              line);
+                }
+            }
+        }
         result.sampleRate = info.samplerate;
         result.channels = info.channels;
         if (info.channels < 1 || info.channels > 2) {

@@ -221,6 +221,12 @@ TEST_F(Command, BadInputFailsClearlyAndTheBatchGoesOn) {
         std::ofstream cut(path("in/truncated.wav"), std::ios::binary);
         cut << whole.substr(0, 30);
     }
+    {
+        // A WAV cut short in its data: processed as far as it goes, with a warning.
+        const std::string whole = read(writeAudio("long.wav", 44100, 2, 50000));
+        std::ofstream cut(path("in/cut.wav"), std::ios::binary);
+        cut << whole.substr(0, 100044);
+    }
     const Outcome run = veltrano("process " + path("in") + " " + path("missing.wav") + " -o " +
                                  path("out") + " --quiet");
     EXPECT_EQ(run.status, 1);
@@ -233,7 +239,13 @@ TEST_F(Command, BadInputFailsClearlyAndTheBatchGoesOn) {
     EXPECT_NE(run.err.find("truncated.wav: "), std::string::npos);
     EXPECT_NE(run.err.find("warning: " + path("in/odd-rate.wav") + ": sample rate 16000 Hz"),
               std::string::npos);
-    EXPECT_NE(run.err.find("2 of 7 files restored, 5 failed"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("3 of 8 files restored, 5 failed"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("warning: " + path("in/cut.wav") + ": header and file size disagree"),
+              std::string::npos)
+        << run.err;
+    SF_INFO cutInfo{};
+    readAudio(path("out/cut.wav"), &cutInfo);
+    EXPECT_EQ(cutInfo.frames, 25000);
     EXPECT_TRUE(fs::exists(path("out/good.wav")));
     EXPECT_TRUE(fs::exists(path("out/odd-rate.wav")));
     EXPECT_NE(read(path("out/odd-rate.record.json")).find("fallback row"), std::string::npos);
@@ -246,7 +258,7 @@ TEST_F(Command, BadInputFailsClearlyAndTheBatchGoesOn) {
         ++files;
         EXPECT_NE(entry.path().filename().string()[0], '.');
     }
-    EXPECT_EQ(files, 6u); // two outputs with their reports and records
+    EXPECT_EQ(files, 9u); // three outputs with their reports and records
 }
 
 TEST_F(Command, EvidenceIsNeverOverwritten) {
@@ -272,8 +284,10 @@ TEST_F(Command, EvidenceIsNeverOverwritten) {
     // An output folder that cannot be created or written.
     { std::ofstream blocker(path("file")); }
     run = veltrano("process " + in + " -o " + path("file/sub/out.wav"));
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("FAILED"), std::string::npos) << run.err;
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("cannot be created"), std::string::npos) << run.err;
+    run = veltrano("process " + in + " -o " + path("new/sub/out.wav"));
+    EXPECT_EQ(run.status, 0) << run.err;
     run = veltrano("process " + in + " " + in + " -o " + path("file/sub/"));
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("cannot be created"), std::string::npos) << run.err;
