@@ -169,6 +169,9 @@ public:
             fail("cannot write in " + fs::path(path).parent_path().string() + ": " +
                  sf_strerror(nullptr));
         }
+        // No PEAK chunk: it holds the time of writing, and identical audio must give identical
+        // files (and hashes).
+        sf_command(file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
         if ((info.format & SF_FORMAT_SUBMASK) != SF_FORMAT_FLOAT &&
             (info.format & SF_FORMAT_SUBMASK) != SF_FORMAT_DOUBLE) {
             // Integer formats saturate instead of wrapping around.
