@@ -6,6 +6,7 @@
 #include "editor/SetupReport.h"
 #include "plugin/VeltranoVST.h"
 
+#include <fcntl.h>
 #include <sndfile.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -134,11 +135,23 @@ public:
         } else {
             // A hard link fails when the name exists, so nothing is replaced even if another
             // program created the file meanwhile.
-            if (link(temporary.c_str(), target.c_str()) != 0) {
-                fail(errno == EEXIST ? target + " exists (use --overwrite)"
-                                     : "cannot create " + target + ": " + std::strerror(errno));
+            if (link(temporary.c_str(), target.c_str()) == 0) {
+                std::remove(temporary.c_str());
+            } else if (errno == EEXIST) {
+                fail(target + " exists (use --overwrite)");
+            } else if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(),
+                                 RENAME_NOREPLACE) != 0) {
+                // File systems without hard links: renaming without replacing, where the
+                // system offers it; otherwise the check made before processing stands.
+                if (errno == EEXIST) {
+                    fail(target + " exists (use --overwrite)");
+                }
+                std::error_code ec;
+                if ((errno != EINVAL && errno != ENOSYS) || fs::exists(target, ec) ||
+                    std::rename(temporary.c_str(), target.c_str()) != 0) {
+                    fail("cannot create " + target + ": " + std::strerror(errno));
+                }
             }
-            std::remove(temporary.c_str());
         }
         committed = true;
     }
