@@ -30,6 +30,9 @@ print("ARDOUR latency " .. insert:signal_latency())
 local region = track:bounce_range(0, frames, ARDOUR.InterThreadInfo(), proc, true, "output")
 assert(not region:isnil(), "the render failed")
 print("ARDOUR rendered " .. region:length():samples() .. " frames")
+-- Tracking writes the hum frequency back through the host; what Ardour holds afterwards.
+print("ARDOUR hum frequency parameter after the render = " ..
+    tostring(ARDOUR.LuaAPI.get_processor_param(proc, 34)))
 for i = 0, region:to_audioregion():n_channels() - 1 do
     print("ARDOUR output " .. region:source(i):name())
 end

@@ -14,8 +14,8 @@ if [ -z "$lua" ] || [ ! -x "$scanner" ]; then
     exit 77
 fi
 
-# Every stage but hum tracking on, some equalizer bands cut, non-default attenuations and gain.
-settings="20=1,21=1,22=1,24=1,25=1,26=1,28=1,29=1,0=0.5,3=0.25,12=0.75,19=0.5,30=0.5,31=0.25,32=0.75,33=0.5"
+# Every stage on, hum tracking too, some equalizer bands cut, non-default attenuations and gain.
+settings="20=1,21=1,22=1,23=1,24=1,25=1,26=1,28=1,29=1,0=0.5,3=0.25,12=0.75,19=0.5,30=0.5,31=0.25,32=0.75,33=0.5"
 
 rm -rf "$work" "$work.log"
 mkdir -p "$work/vst" "$work/cache" "$work/config"
