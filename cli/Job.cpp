@@ -248,6 +248,7 @@ void levelsJson(JsonWriter& json, const Levels& levels) {
     json.number("peak_dbfs", levels.peakDb());
     json.number("rms_dbfs", levels.rmsDb());
     json.integer("clipped_samples", static_cast<std::int64_t>(levels.clipped));
+    json.integer("non_finite_samples", static_cast<std::int64_t>(levels.nonFinite));
 }
 
 std::atomic<int> serialCounter{0};
@@ -257,6 +258,10 @@ std::atomic<int> serialCounter{0};
 void Levels::add(const float* values, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         const double x = std::fabs(static_cast<double>(values[i]));
+        if (!std::isfinite(x)) {
+            ++nonFinite;
+            continue;
+        }
         peak = std::max(peak, x);
         sumSquares += x * x;
         if (x >= 1.0) {
@@ -428,6 +433,11 @@ JobResult runJob(const Job& job, const JobOptions& options,
             result.warnings.push_back("input ends after " + std::to_string(frames) + " of the " +
                                       std::to_string(declared) +
                                       " frames its header declares (truncated file?)");
+        }
+        if (result.input.nonFinite > 0) {
+            result.warnings.push_back(std::to_string(result.input.nonFinite) +
+                                      " input samples are not finite numbers (NaN or infinite); "
+                                      "the chain took them as silence");
         }
         if (frames == 0) {
             fail("corrupt: no audio frames could be read");

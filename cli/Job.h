@@ -38,6 +38,7 @@ struct Levels {
     double sumSquares = 0.0;
     std::uint64_t samples = 0;
     std::uint64_t clipped = 0;
+    std::uint64_t nonFinite = 0; // NaN or infinite samples (the chain takes them as silence)
     void add(const float* values, std::size_t count);
     double peakDb() const;
     double rmsDb() const;

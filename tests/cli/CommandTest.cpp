@@ -229,6 +229,19 @@ TEST_F(Command, BadInputFailsClearlyAndTheBatchGoesOn) {
         std::ofstream cut(path("in/cut.wav"), std::ios::binary);
         cut << whole.substr(0, 100044);
     }
+    {
+        // Float samples that are not numbers.
+        SF_INFO info{};
+        info.samplerate = 48000;
+        info.channels = 1;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        SNDFILE* sf = sf_open(path("in/nan.wav").c_str(), SFM_WRITE, &info);
+        std::vector<float> x(4000, 0.1f);
+        x[100] = std::nanf("");
+        x[200] = INFINITY;
+        sf_writef_float(sf, x.data(), 4000);
+        sf_close(sf);
+    }
     const Outcome run = veltrano("process " + path("in") + " " + path("missing.wav") + " -o " +
                                  path("out") + " --quiet");
     EXPECT_EQ(run.status, 1);
@@ -241,10 +254,13 @@ TEST_F(Command, BadInputFailsClearlyAndTheBatchGoesOn) {
     EXPECT_NE(run.err.find("truncated.wav: "), std::string::npos);
     EXPECT_NE(run.err.find("warning: " + path("in/odd-rate.wav") + ": sample rate 16000 Hz"),
               std::string::npos);
-    EXPECT_NE(run.err.find("3 of 8 files restored, 5 failed"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("4 of 9 files restored, 5 failed"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("warning: " + path("in/cut.wav") + ": header and file size disagree"),
               std::string::npos)
         << run.err;
+    EXPECT_NE(run.err.find("nan.wav: 2 input samples are not finite"), std::string::npos);
+    EXPECT_NE(read(path("out/nan.record.json")).find("\"non_finite_samples\": 2"),
+              std::string::npos);
     SF_INFO cutInfo{};
     readAudio(path("out/cut.wav"), &cutInfo);
     EXPECT_EQ(cutInfo.frames, 25000);
@@ -260,7 +276,7 @@ TEST_F(Command, BadInputFailsClearlyAndTheBatchGoesOn) {
         ++files;
         EXPECT_NE(entry.path().filename().string()[0], '.');
     }
-    EXPECT_EQ(files, 9u); // three outputs with their reports and records
+    EXPECT_EQ(files, 12u); // four outputs with their reports and records
 }
 
 TEST_F(Command, EvidenceIsNeverOverwritten) {
