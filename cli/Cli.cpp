@@ -117,6 +117,12 @@ Arguments parseArguments(const std::vector<std::string>& args) {
             }
             return args[++i];
         };
+        if (arg[1] != '-' && name.size() > 1 && (name[0] == 'j' || name[0] == 'o')) {
+            // -j4, -oOUT
+            value = name.substr(1);
+            name = name.substr(0, 1);
+            hasValue = true;
+        }
         if (name == "o" || name == "output") {
             a.output = take();
         } else if (name == "residue") {
