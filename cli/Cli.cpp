@@ -250,7 +250,8 @@ std::vector<PlannedJob> planJobs(const Arguments& a) {
         }
     }
     std::vector<PlannedJob> jobs;
-    std::map<std::string, std::string> claimed; // output name -> input that claimed it
+    // Output name without its extension (the report and record share it) -> input claiming it.
+    std::map<std::string, std::string> claimed;
     for (const std::string& in : inputs) {
         PlannedJob planned;
         planned.job.input = in;
@@ -266,7 +267,8 @@ std::vector<PlannedJob> planJobs(const Arguments& a) {
             planned.job.output = a.output;
             planned.job.residue = a.residue;
         }
-        const std::string key = fs::absolute(planned.job.output).lexically_normal().string();
+        const std::string key =
+            fs::absolute(planned.job.output).lexically_normal().replace_extension().string();
         if (claimed.count(key) > 0) {
             planned.refused = "refused: output " + planned.job.output +
                               " would also be the output of " + claimed[key];

@@ -198,6 +198,15 @@ TEST_F(Command, BatchIsBitIdenticalWithAnyJobCountAndCallPattern) {
     }
     // Nothing in the file depends on when it was written (libsndfile's PEAK chunk would).
     EXPECT_EQ(read(path("out0/a.wav")).find("PEAK"), std::string::npos);
+    // Two inputs that would share an output name (and its report): the second is refused
+    // before anything is written for it.
+    writeAudio("in/a.aiff", 8000, 1, 1000, SF_FORMAT_AIFF | SF_FORMAT_PCM_16);
+    const Outcome twice = veltrano("process " + path("in/a.wav") + " " + path("in/a.aiff") +
+                                   " -o " + path("twice") + " --format");
+    EXPECT_EQ(twice.status, 1);
+    EXPECT_NE(twice.err.find("a.aiff: refused: output"), std::string::npos) << twice.err;
+    EXPECT_TRUE(fs::exists(path("twice/a.wav")));
+    EXPECT_FALSE(fs::exists(path("twice/a.aiff")));
     // --format keeps the input's own format.
     const Outcome run =
         veltrano("process " + path("in/b.flac") + " -o " + path("b.flac") + " --format");
