@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 
 #ifndef VELTRANO_VERSION
@@ -32,6 +33,13 @@ namespace fs = std::filesystem;
 namespace cli {
 
 namespace {
+
+// libsndfile keeps the error of a failed open in one global: opens and the reading of that
+// error happen under this lock, so that parallel jobs report their own errors.
+std::mutex& openLock() {
+    static std::mutex lock;
+    return lock;
+}
 
 // Raised inside a job; its text becomes the job's error.
 struct JobFailure {
@@ -177,6 +185,7 @@ void writeText(const std::string& path, const std::string& text) {
 class AudioWriter {
 public:
     AudioWriter(const std::string& path, SF_INFO info) {
+        const std::lock_guard<std::mutex> guard(openLock());
         file = sf_open(path.c_str(), SFM_WRITE, &info);
         if (file == nullptr) {
             fail("cannot write in " + fs::path(path).parent_path().string() + ": " +
@@ -324,9 +333,13 @@ JobResult runJob(const Job& job, const JobOptions& options,
         }
 
         SF_INFO info{};
-        SNDFILE* input = sf_open(job.input.c_str(), SFM_READ, &info);
-        if (input == nullptr) {
-            fail(openFailure(job.input));
+        SNDFILE* input = nullptr;
+        {
+            const std::lock_guard<std::mutex> guard(openLock());
+            input = sf_open(job.input.c_str(), SFM_READ, &info);
+            if (input == nullptr) {
+                fail(openFailure(job.input));
+            }
         }
         struct Closer {
             SNDFILE* file;
