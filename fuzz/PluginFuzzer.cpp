@@ -167,7 +167,7 @@ public:
             output.head = input.head;
             effect->dispatcher(effect, effSetSpeakerArrangement, 0,
                                reinterpret_cast<VstIntPtr>(&input.head), &output.head, 0.0f);
-            channels = 1;
+            refreshChannels();
         }
         if ((choice & 8) != 0) {
             effect->dispatcher(effect, effMainsChanged, 0, 1, nullptr, 0.0f);
@@ -203,18 +203,23 @@ private:
         }
         effect->dispatcher(effect, effSetSpeakerArrangement, 0,
                            reinterpret_cast<VstIntPtr>(&input.head), &output.head, 0.0f);
-        channels = input.head.numChannels == 1 ? 1 : channels;
-        if (input.head.numChannels == 2 && output.head.numChannels == 2) {
-            channels = 2;
-        }
-        // What the plug-in holds now decides what the host hands over.
+        refreshChannels();
+    }
+
+    // What the plug-in holds now decides how many channels the host hands over.
+    void refreshChannels() {
         VstSpeakerArrangement* heldIn = nullptr;
         VstSpeakerArrangement* heldOut = nullptr;
         effect->dispatcher(effect, effGetSpeakerArrangement, 0,
                            reinterpret_cast<VstIntPtr>(&heldIn), &heldOut, 0.0f);
-        if (heldIn != nullptr) {
-            channels = std::clamp(heldIn->numChannels, 1, 2);
+        if (heldIn == nullptr || heldOut == nullptr) {
+            fail("no speaker arrangement");
         }
+        if (heldIn->numChannels < 1 || heldIn->numChannels > 2 ||
+            heldOut->numChannels != heldIn->numChannels) {
+            fail("arrangement held", heldIn->numChannels, heldOut->numChannels);
+        }
+        channels = heldIn->numChannels;
     }
 
     void dispatch() {
@@ -270,8 +275,9 @@ private:
         const std::uint32_t seed = data.ConsumeIntegral<std::uint32_t>();
         const int spikes = data.ConsumeIntegralInRange<int>(0, 4);
         for (int c = 0; c < 2; ++c) {
-            in[c].resize(static_cast<std::size_t>(length) + 1);
-            out[c].assign(static_cast<std::size_t>(length) + 1, -12345.0f);
+            // Exactly the frames passed (one where none are), so overruns are seen.
+            in[c].resize(static_cast<std::size_t>(std::max(length, 1)));
+            out[c].assign(static_cast<std::size_t>(std::max(length, 1)), -12345.0f);
             // A noise of the chosen level (a cheap generator: the fuzzer picks the seed).
             std::uint32_t state = seed + static_cast<std::uint32_t>(c) * 0x9e3779b9u;
             for (int n = 0; n < length; ++n) {
@@ -291,10 +297,15 @@ private:
                 }
             }
         }
-        float* inputs[2] = {in[0].data(), in[1].data()};
-        float* outputs[2] = {inPlace ? in[0].data() : out[0].data(),
-                             inPlace ? in[1].data() : out[1].data()};
-        effect->processReplacing(effect, inputs, outputs, frames);
+        // Arrays of exactly as many channels as the plug-in holds, as a host passes them: a
+        // read beyond them is an overflow the address sanitizer reports.
+        std::vector<float*> inputs(static_cast<std::size_t>(channels));
+        std::vector<float*> outputs(static_cast<std::size_t>(channels));
+        for (std::size_t c = 0; c < inputs.size(); ++c) {
+            inputs[c] = in[c].data();
+            outputs[c] = inPlace ? in[c].data() : out[c].data();
+        }
+        effect->processReplacing(effect, inputs.data(), outputs.data(), frames);
         if (!saneSoFar || frames < 1) {
             return;
         }
