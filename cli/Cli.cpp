@@ -53,7 +53,7 @@ constexpr const char* kUsage =
     "  --block N[,N...]        host call sizes used in turn (results do not depend on them)\n"
     "\n"
     "settings (applied in the order given, starting from the plug-in's defaults):\n"
-    "  --settings FILE         a settings file or a setup report\n"
+    "  --settings FILE         a settings file, a setup report or a processing record\n"
     "  --auto-normalize, --high-pass, --hum-filter, --hum-auto-track, --predictable-noise,\n"
     "  --reverb, --random-noise, --aggressive, --equalizer, --auto-gain   on | off\n"
     "  --hum-attenuation 45dB  --hum-frequency 50  --predictable-attenuation 80%\n"

@@ -287,6 +287,11 @@ void Settings::load(const std::string& path) {
 }
 
 void Settings::parse(const std::string& text, const std::string& source) {
+    if (text.find("\"program\": \"veltrano\"") != std::string::npos &&
+        text.find("\"parameters\"") != std::string::npos) {
+        parseRecord(text, source);
+        return;
+    }
     if (text.find("Setup Report for") != std::string::npos &&
         text.find("END OF REPORT") != std::string::npos) {
         parseReport(text, source);
@@ -314,6 +319,39 @@ void Settings::parse(const std::string& text, const std::string& source) {
         } catch (const SettingError& error) {
             throw SettingError(source + ":" + std::to_string(number) + ": " + error.what());
         }
+    }
+}
+
+// A processing record lists every parameter's name and its normalized value as stored, written
+// so that it reads back to the same single-precision value: the setting is repeated exactly.
+void Settings::parseRecord(const std::string& text, const std::string& source) {
+    std::size_t at = text.find("\"parameters\"");
+    int found = 0;
+    const std::string nameKey = "\"name\": \"";
+    const std::string valueKey = "\"normalized\": ";
+    while ((at = text.find(nameKey, at)) != std::string::npos) {
+        at += nameKey.size();
+        const std::size_t end = text.find('"', at);
+        const std::size_t valueAt = text.find(valueKey, end);
+        const std::size_t next = text.find(nameKey, at);
+        if (end == std::string::npos || valueAt == std::string::npos || valueAt > next) {
+            throw SettingError(source + ": processing record: parameter without a value");
+        }
+        const std::string name = text.substr(at, end - at);
+        const ParameterInfo* info = findParameter(name);
+        const char* number = text.c_str() + valueAt + valueKey.size();
+        char* numberEnd = nullptr;
+        const double value = std::strtod(number, &numberEnd);
+        if (info == nullptr || numberEnd == number || !std::isfinite(value)) {
+            throw SettingError(source + ": processing record: parameter '" + name +
+                               "' unknown or without a number");
+        }
+        values[static_cast<std::size_t>(info->index)] = static_cast<float>(value);
+        ++found;
+    }
+    if (found != kNumParams) {
+        throw SettingError(source + ": processing record incomplete (" + std::to_string(found) +
+                           " of 35 parameters found)");
     }
 }
 

@@ -62,10 +62,10 @@ public:
     // "eq-preset", "low-cut"). Throws SettingError naming the setting when the name does not
     // exist or the value is not valid or out of range.
     void apply(const std::string& name, const std::string& text);
-    // Reads a settings file or a setup report (recognised by its content); throws SettingError
-    // naming the file and line.
+    // Reads a settings file, a setup report or a processing record (recognised by their
+    // content); throws SettingError naming the file and line.
     void load(const std::string& path);
-    // Parses the text of a settings file or a setup report; `source` names it in messages.
+    // Parses the text of any of the three; `source` names it in messages.
     void parse(const std::string& text, const std::string& source);
 
     // The settings file: a header comment and one "name value unit" line per parameter.
@@ -78,6 +78,7 @@ public:
 
 private:
     void parseReport(const std::string& text, const std::string& source);
+    void parseRecord(const std::string& text, const std::string& source);
     std::array<float, kNumParams> values{};
 };
 

@@ -354,6 +354,12 @@ TEST_F(Command, SettingsFileAndReportGiveTheSameSetting) {
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(read(path("c.report.txt")).substr(200), read(path("a.report.txt")).substr(200));
 
+    // The processing record repeats the setting exactly.
+    run =
+        veltrano("process " + in + " -o " + path("d.wav") + " --settings " + path("a.record.json"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(cli::sha256File(path("d.wav")), cli::sha256File(path("a.wav")));
+
     run = veltrano("settings show --settings " + path("s.txt"));
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("random-attenuation        70.00 %        100.00 %       0 ... 100 %"),
