@@ -469,6 +469,9 @@ int run(int argc, char** argv, std::ostream& out, std::ostream& err) {
     } catch (const SettingError& error) {
         err << "veltrano: " << error.what() << "\n";
         return 2;
+    } catch (const std::exception& error) {
+        err << "veltrano: " << error.what() << "\n";
+        return 2;
     }
 }
 
