@@ -74,6 +74,68 @@ private:
     std::vector<Complex> scratch; // one butterfly's inputs (largest radix)
 };
 
+// OddPairRealFft is a faster transform for the lengths n = 2 p q with odd p and q, both at most
+// 64 (1222 = 2 * 13 * 47 among them): one Cooley-Tukey step over the two factors, each done as
+// a direct transform in vectors. It needs no external library, allocates nothing after
+// construction and gives the same bits on every machine. RealFft uses it for those lengths,
+// whatever its engine. It works in the complex layout only.
+class OddPairRealFft {
+public:
+    // Whether n has the form this transform handles.
+    static bool handles(unsigned n);
+    // Throws std::invalid_argument when !handles(n), std::bad_alloc without memory.
+    explicit OddPairRealFft(unsigned n);
+    OddPairRealFft(const OddPairRealFft&) = delete;
+    OddPairRealFft& operator=(const OddPairRealFft&) = delete;
+
+    unsigned size() const { return n; }
+    // As RealFft::forwardComplex and backwardComplex; backwardComplex leaves `spectrum` as it is.
+    void forwardComplex(const float* in, float* spectrum);
+    void backwardComplex(const float* spectrum, float* out);
+    // Runs on vectors of `floats` lanes (4, 8 or 16) if this build and processor have them;
+    // returns whether it does. All give the same bits; the widest is chosen at construction.
+    bool useWidth(unsigned floats);
+
+private:
+    friend struct OddPairKernels;
+
+    unsigned n;                     // real transform length
+    unsigned p;                     // smaller odd factor of m
+    unsigned m = 0;                 // complex transform length, n / 2 = p q
+    unsigned q = 0;                 // larger odd factor of m
+    unsigned halfP = 0;             // (p - 1) / 2
+    unsigned halfQ = 0;             // (q - 1) / 2
+    unsigned halfQPadded = 0;       // halfQ rounded up to the padding
+    unsigned row = 0;               // q rounded up to the padding: stride of the work rows
+    bool mirroredLanes = false;     // padded output lanes double as mirrored ones (see tables)
+    std::vector<float> cosQ;        // cos 2 pi b d / q, halfQ rows of halfQPadded
+    std::vector<float> sinQ;        // sin 2 pi b d / q, likewise
+    std::vector<float> cosP;        // cos 2 pi a c / p, halfP x halfP
+    std::vector<float> sinP;        // sin 2 pi a c / p, likewise
+    std::vector<float> twiddleRe;   // exp(-2 pi i a d / m), p rows
+    std::vector<float> twiddleIm;   // likewise, imaginary parts
+    std::vector<float> packRe;      // exp(-2 pi i k / n), k = 0 .. m, real parts
+    std::vector<float> packIm;      // likewise, imaginary parts
+    std::vector<float> rowsRe;      // q-point transforms, p rows (real parts)
+    std::vector<float> rowsIm;      // likewise, imaginary parts
+    std::vector<float> sumsRe;      // rows a plus p - a, halfP rows (real parts)
+    std::vector<float> sumsIm;      // likewise, imaginary parts
+    std::vector<float> diffsRe;     // rows a minus p - a, halfP rows (real parts)
+    std::vector<float> diffsIm;     // likewise, imaginary parts
+    std::vector<float> outRe;       // p-point transforms, p rows (real parts)
+    std::vector<float> outIm;       // likewise, imaginary parts
+    std::vector<float> lineRe;      // complex transform result in natural order (real parts)
+    std::vector<float> lineIm;      // likewise, imaginary parts
+    std::vector<float> packed;      // inverse: the interleaved complex input of m points
+    std::vector<float> pairSums;    // inputs b plus q - b, interleaved, halfQ groups of 2 p
+    std::vector<float> pairDiffs;   // inputs b minus q - b, likewise
+    std::vector<float> firstColumn; // the q-point transforms' outputs d = 0, interleaved
+    std::vector<float> partial;     // one q-point transform's cos and sin sums
+    // The transforms in the widest vectors the processor has (the same bits with any).
+    void (*forwardRun)(OddPairRealFft& self, const float* in, float* spectrum) = nullptr;
+    void (*backwardRun)(OddPairRealFft& self, const float* spectrum, float* out) = nullptr;
+};
+
 // Reordering between the two spectrum layouts of length n (see above). Arrays must not overlap.
 void halfcomplexToComplex(const float* halfcomplex, float* complex, unsigned n);
 void complexToHalfcomplex(const float* complex, float* halfcomplex, unsigned n);

@@ -1,9 +1,12 @@
 // RealFft on FFTW, single precision: one real-to-complex and one complex-to-real plan of the
 // object's length, made in estimate mode (no trial runs, so the same plan and the same results
-// every time) for out-of-place use. FFTW computes these in its complex layout, which the
-// complex-layout calls use as is; the halfcomplex calls reorder on the way in or out. (FFTW's
-// own halfcomplex plans are slower for our lengths: for 1222 = 2 * 13 * 47 they fall back to a
-// generic real transform of the factor 47.)
+// every time) for out-of-place use. FFTW computes in the complex layout, which the complex-layout
+// calls use as is; the halfcomplex calls reorder on the way in or out.
+//
+// Lengths OddPairRealFft handles (1222 = 2 * 13 * 47 among them) run on it instead: there it is
+// about three times as fast, and FFTW's plans for them (Bluestein's algorithm or buffered
+// generic transforms for the factor 47) obtain memory on every execution, which the audio thread
+// must not do.
 //
 // FFTW's planner keeps global state and is not thread-safe, while hosts may create plug-in
 // instances from several threads: every plan creation and destruction goes through one
@@ -20,6 +23,7 @@
 #include <mutex>
 #include <new>
 #include <stdexcept>
+#include <vector>
 
 namespace platform {
 
@@ -35,6 +39,11 @@ std::mutex& plannerLock() {
 class RealFft::Engine {
 public:
     explicit Engine(unsigned n) : n(n), pairs(n / 2 + 1) {
+        if (OddPairRealFft::handles(n)) {
+            oddPair = std::make_unique<OddPairRealFft>(n);
+            spectrum.resize(2 * pairs);
+            return;
+        }
         const std::lock_guard<std::mutex> guard(plannerLock());
         real = fftwf_alloc_real(n);
         complex = fftwf_alloc_complex(pairs);
@@ -50,8 +59,10 @@ public:
     }
 
     ~Engine() {
-        const std::lock_guard<std::mutex> guard(plannerLock());
-        release();
+        if (!oddPair) {
+            const std::lock_guard<std::mutex> guard(plannerLock());
+            release();
+        }
     }
 
     Engine(const Engine&) = delete;
@@ -100,8 +111,10 @@ public:
     float* real = nullptr;            // planning input, and real data of misaligned calls
     fftwf_complex* complex = nullptr; // planning output; spectra of halfcomplex or misaligned calls
 
-    fftwf_plan forwardPlan = nullptr;  // real -> complex layout
-    fftwf_plan backwardPlan = nullptr; // complex layout -> real (overwrites its input)
+    fftwf_plan forwardPlan = nullptr;        // real -> complex layout
+    fftwf_plan backwardPlan = nullptr;       // complex layout -> real (overwrites its input)
+    std::unique_ptr<OddPairRealFft> oddPair; // instead of the plans, for the lengths it handles
+    std::vector<float> spectrum;             // its spectrum for the halfcomplex calls
 
 private:
     // Called with the planner lock held.
@@ -130,22 +143,30 @@ RealFft::RealFft(unsigned length) : n(length) {
 RealFft::~RealFft() = default;
 
 void RealFft::forward(const float* in, float* out) {
-    float* const spectrum = engine->complexData();
-    engine->forward(in, spectrum);
+    float* const spectrum = engine->oddPair ? engine->spectrum.data() : engine->complexData();
+    forwardComplex(in, spectrum);
     complexToHalfcomplex(spectrum, out, n);
 }
 
 void RealFft::backward(const float* in, float* out) {
-    float* const spectrum = engine->complexData();
+    float* const spectrum = engine->oddPair ? engine->spectrum.data() : engine->complexData();
     halfcomplexToComplex(in, spectrum, n);
-    engine->backward(spectrum, out);
+    backwardComplex(spectrum, out);
 }
 
 void RealFft::forwardComplex(const float* in, float* spectrum) {
+    if (engine->oddPair) {
+        engine->oddPair->forwardComplex(in, spectrum);
+        return;
+    }
     engine->forward(in, spectrum);
 }
 
 void RealFft::backwardComplex(float* spectrum, float* out) {
+    if (engine->oddPair) {
+        engine->oddPair->backwardComplex(spectrum, out);
+        return;
+    }
     engine->backward(spectrum, out);
 }
 

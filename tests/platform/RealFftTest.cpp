@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <iostream>
 #include <numbers>
 #include <random>
@@ -202,6 +203,50 @@ TEST(RealFft, ComplexLayoutHoldsTheSameSpectrumAtAnyAlignment) {
             }
             fft.backwardComplex(s, out.data() + shift);
             EXPECT_TRUE(std::equal(halfBack.begin(), halfBack.end(), out.begin() + shift)) << shift;
+        }
+    }
+}
+
+TEST(RealFft, OddPairTransformMatchesADirectDftWithTheSameBitsAtEveryVectorWidth) {
+    EXPECT_FALSE(platform::OddPairRealFft::handles(1224)); // n / 2 even
+    EXPECT_FALSE(platform::OddPairRealFft::handles(94));   // n / 2 prime
+    EXPECT_FALSE(platform::OddPairRealFft::handles(2 * 3 * 67));
+    EXPECT_THROW(platform::OddPairRealFft(2048), std::invalid_argument);
+    // 18 and 30 have factors too short for the mirrored vector lanes; the rest use them.
+    for (unsigned n : {18u, 30u, 210u, 1222u, 2u * 61u * 47u}) {
+        SCOPED_TRACE(n);
+        ASSERT_TRUE(platform::OddPairRealFft::handles(n));
+        platform::OddPairRealFft fft(n);
+        const std::vector<float> x = randomSignal(n, n + 2);
+        std::vector<float> spectrum(2 * (n / 2 + 1) + 1, 7.0f);
+        std::vector<float> back(n + 1, 7.0f);
+        ASSERT_TRUE(fft.useWidth(4));
+        fft.forwardComplex(x.data(), spectrum.data());
+        fft.backwardComplex(spectrum.data(), back.data());
+        EXPECT_EQ(spectrum.back(), 7.0f); // nothing written past the end
+        EXPECT_EQ(back.back(), 7.0f);
+
+        std::vector<float> half(n);
+        platform::complexToHalfcomplex(spectrum.data(), half.data(), n);
+        EXPECT_LT(relativeError(half, referenceForward(x)), 1e-6);
+        std::vector<double> scaled(x.begin(), x.end());
+        for (double& v : scaled) {
+            v *= n;
+        }
+        back.pop_back();
+        EXPECT_LT(relativeError(back, scaled), 1e-6);
+
+        for (unsigned width : {8u, 16u}) {
+            if (!fft.useWidth(width)) {
+                continue;
+            }
+            std::vector<float> s2(spectrum.size(), 7.0f);
+            std::vector<float> b2(n);
+            fft.forwardComplex(x.data(), s2.data());
+            fft.backwardComplex(s2.data(), b2.data());
+            EXPECT_EQ(0, std::memcmp(s2.data(), spectrum.data(), s2.size() * sizeof(float)))
+                << width;
+            EXPECT_EQ(0, std::memcmp(b2.data(), back.data(), n * sizeof(float))) << width;
         }
     }
 }
