@@ -83,6 +83,49 @@ void squareRoots(float* values, unsigned count) {
     }
 }
 
+// The gain of one bin from the magnitude ratios a = sqrt(Nmin / P) and b = sqrt(Q Nmin / Pl).
+inline float gain(float a, float b, double fraction) {
+    float G = 1.0f - b;
+    if (G < kGainFloor * a) {
+        G = kGainFloor * a;
+    }
+    if (G >= 1.0f) {
+        G = 1.0f;
+    } else if (G <= 0.0f) {
+        G = 0.0f;
+    }
+    const auto reduction = static_cast<float>(static_cast<double>(1.0f - G) * fraction);
+    return 1.0f - reduction;
+}
+
+// a[k] := gain(a[k], b[k], fraction) for k < count. The compiler keeps the comparisons as
+// branches, so the vector form is written out; it selects exactly as gain() does, NaN included.
+void gains(float* a, const float* b, unsigned count, double fraction) {
+    unsigned k = 0;
+#if VELTRANO_SPECTRAL_SSE
+    const __m128 one = _mm_set1_ps(1.0f);
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 floorFactor = _mm_set1_ps(kGainFloor);
+    const __m128d share = _mm_set1_pd(fraction);
+    for (; k + 4 <= count; k += 4) {
+        __m128 G = _mm_sub_ps(one, _mm_loadu_ps(b + k));
+        const __m128 floor = _mm_mul_ps(floorFactor, _mm_loadu_ps(a + k));
+        const __m128 below = _mm_cmplt_ps(G, floor);
+        G = _mm_or_ps(_mm_and_ps(below, floor), _mm_andnot_ps(below, G));
+        const __m128 full = _mm_cmpge_ps(G, one);
+        G = _mm_or_ps(_mm_and_ps(full, one), _mm_andnot_ps(full, G));
+        G = _mm_andnot_ps(_mm_cmple_ps(G, zero), G);
+        const __m128 cut = _mm_sub_ps(one, G);
+        const __m128 low = _mm_cvtpd_ps(_mm_mul_pd(_mm_cvtps_pd(cut), share));
+        const __m128 high = _mm_cvtpd_ps(_mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(cut, cut)), share));
+        _mm_storeu_ps(a + k, _mm_sub_ps(one, _mm_movelh_ps(low, high)));
+    }
+#endif
+    for (; k < count; ++k) {
+        a[k] = gain(a[k], b[k], fraction);
+    }
+}
+
 // exp(-period / timeConstant), rounded to single precision.
 float smoothingFactor(float period, float timeConstant) {
     return static_cast<float>(std::exp(-static_cast<double>(period) / timeConstant));
@@ -291,14 +334,7 @@ void SpectralSub::processFrame(const float* frame, float* accumulator, bool firs
         b[k] = Q[k] * Nmin[k] / Pl[k];
     }
     squareRoots(a, N);
-    for (unsigned k = 0; k < K; ++k) {
-        float G = 1.0f - b[k];
-        const float floor = kGainFloor * a[k];
-        G = G < floor ? floor : G;
-        G = G >= 1.0f ? 1.0f : (G <= 0.0f ? 0.0f : G);
-        const auto reduction = static_cast<float>(static_cast<double>(1.0f - G) * fraction);
-        a[k] = 1.0f - reduction;
-    }
+    gains(a, b, K, fraction);
     for (unsigned k = 0; k < K; ++k) {
         X[2 * k] = a[k] * X[2 * k];
         X[2 * k + 1] = a[k] * X[2 * k + 1];
