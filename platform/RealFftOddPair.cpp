@@ -7,11 +7,11 @@
 //     T[a][d] = sum_b z_(a + p b) w_q^(b d)          p transforms of q points
 //     T[a][d] *= w_m^(a d)                            twiddle factors
 //     Z_(q c + d) = sum_a T[a][d] w_p^(a c)           q transforms of p points
-// Each short transform is a direct DFT that pairs the terms b and q - b (cos and sin parts,
-// Goertzel's pairing, as in the generic odd-length codelets of FFTW), which halves the
-// multiplications. The q-point transforms run in vectors over the output index d, their inputs
-// broadcast; the p-point transforms in vectors over d, one row of T per input. Every output is
-// formed by the same single-precision operations in the same order whatever the vector width, so
+// Each short transform is a direct DFT that pairs the terms b and q - b (their sum meets the
+// cosines, their difference the sines, and the outputs d and q - d share both sums), which
+// halves the multiplications. The q-point transforms run in vectors over the output index d, their
+// inputs broadcast; the p-point transforms in vectors over d, one row of T per input. Every output
+// is formed by the same single-precision operations in the same order whatever the vector width, so
 // results are the same bits on every machine and every run. Tables are made in double precision
 // and rounded once.
 #include "platform/RealFft.h"
