@@ -18,11 +18,15 @@
 // as 0. backwardComplex() uses the spectrum array as working memory: its contents are undefined
 // afterwards. This is the layout the FFTW engine computes in, so it saves a reordering pass.
 //
-// RealFft is the transform the signal-processing code uses. It runs on FFTW (single precision,
-// estimate-mode plans) where the build found it, otherwise on PortableRealFft below; engineName()
-// says which. Constructing and destroying RealFft objects is safe from several threads at once
-// (FFTW's planner is serialised behind one process-wide lock, taken only there). A transform
-// call takes no lock and allocates nothing; one object serves one thread at a time.
+// RealFft is the transform the signal-processing code uses. Lengths OddPairRealFft handles run
+// on it (the same bits in every build); others on FFTW (single precision, estimate-mode plans)
+// where the build found it, otherwise on PortableRealFft below; engineName() says which of the
+// last two the build has. Constructing and destroying RealFft objects is safe from several
+// threads at once (FFTW's planner is serialised behind one process-wide lock, taken only there).
+// A transform call takes no lock; one object serves one thread at a time. OddPairRealFft and
+// PortableRealFft allocate nothing in a transform; FFTW's plans for lengths with large prime
+// factors obtain working memory on every execution (its plans for 1222 did), so audio code
+// should use lengths the first two handle.
 //
 // PortableRealFft is our own mixed-radix transform (Cooley-Tukey over the prime factors of n,
 // radix 4 and 2 butterflies, a direct DFT for any other factor), with the real transform done
