@@ -1,8 +1,10 @@
 // What the audio call must never do, checked through the built plug-in: allocate memory, leave
 // the caller's floating-point mode changed, or compute with denormals.
 //
-// This program replaces the global allocation functions (exported, so the plug-in's calls reach
-// them) and counts the allocations made while processReplacing runs.
+// This program replaces the global allocation functions and, with glibc and without
+// AddressSanitizer (which has its own), the C allocation functions too (exported, so the
+// plug-in's calls and those of the libraries it uses reach them), and counts the allocations
+// made while processReplacing runs.
 #include "host/VstHost.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +25,12 @@ namespace {
 std::atomic<bool> counting{false};
 std::atomic<long> allocations{0};
 
+void countAllocation() {
+    if (counting.load(std::memory_order_relaxed)) {
+        allocations.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
 void* allocate(std::size_t size) {
     if (counting.load(std::memory_order_relaxed)) {
         allocations.fetch_add(1, std::memory_order_relaxed);
@@ -33,6 +41,50 @@ void* allocate(std::size_t size) {
     throw std::bad_alloc();
 }
 } // namespace
+
+#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
+#define VELTRANO_COUNT_C_ALLOCATIONS 1
+extern "C" {
+void* __libc_malloc(std::size_t size);
+void* __libc_calloc(std::size_t count, std::size_t size);
+void* __libc_realloc(void* p, std::size_t size);
+void* __libc_memalign(std::size_t alignment, std::size_t size);
+void __libc_free(void* p);
+
+void* malloc(std::size_t size) {
+    countAllocation();
+    return __libc_malloc(size);
+}
+void* calloc(std::size_t count, std::size_t size) {
+    countAllocation();
+    return __libc_calloc(count, size);
+}
+void* realloc(void* p, std::size_t size) {
+    countAllocation();
+    return __libc_realloc(p, size);
+}
+void* memalign(std::size_t alignment, std::size_t size) {
+    countAllocation();
+    return __libc_memalign(alignment, size);
+}
+void* aligned_alloc(std::size_t alignment, std::size_t size) {
+    countAllocation();
+    return __libc_memalign(alignment, size);
+}
+int posix_memalign(void** out, std::size_t alignment, std::size_t size) {
+    countAllocation();
+    void* p = __libc_memalign(alignment, size);
+    if (p == nullptr) {
+        return 12; // ENOMEM
+    }
+    *out = p;
+    return 0;
+}
+void free(void* p) {
+    __libc_free(p);
+}
+}
+#endif
 
 void* operator new(std::size_t size) {
     return allocate(size);
@@ -87,6 +139,21 @@ protected:
 
     VstHost host{VELTRANO_PLUGIN_PATH};
 };
+
+#if defined(VELTRANO_COUNT_C_ALLOCATIONS)
+TEST(AllocationCounting, SeesCAllocations) {
+    allocations = 0;
+    counting = true;
+    void* volatile p = std::malloc(100);
+    void* q = nullptr;
+    const int status = posix_memalign(&q, 64, 100);
+    counting = false;
+    std::free(p);
+    std::free(q);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(allocations.load(), 2);
+}
+#endif
 
 TEST_F(Realtime, ProcessingAllocatesNothing) {
     for (float rate : {44100.0f, 48000.0f, 8000.0f, 11025.0f, 96000.0f, 12345.0f}) {
