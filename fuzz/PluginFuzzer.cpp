@@ -305,7 +305,24 @@ private:
             inputs[c] = in[c].data();
             outputs[c] = inPlace ? in[c].data() : out[c].data();
         }
-        effect->processReplacing(effect, inputs.data(), outputs.data(), frames);
+        switch (data.ConsumeIntegralInRange<int>(0, 15)) {
+        case 0: {
+            // The old accumulating call and the double-precision one, which a careless host
+            // may call although the flags do not offer them: they must leave memory alone.
+            effect->process(effect, inputs.data(), outputs.data(), frames);
+            std::vector<double> wide[2];
+            std::vector<double*> wideIn(inputs.size());
+            for (std::size_t c = 0; c < inputs.size(); ++c) {
+                wide[c].assign(in[c].begin(), in[c].end());
+                wideIn[c] = wide[c].data();
+            }
+            effect->processDoubleReplacing(effect, wideIn.data(), wideIn.data(), frames);
+            return;
+        }
+        default:
+            effect->processReplacing(effect, inputs.data(), outputs.data(), frames);
+            break;
+        }
         if (!saneSoFar || frames < 1) {
             return;
         }
