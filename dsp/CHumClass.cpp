@@ -44,6 +44,7 @@ CHumClass::~CHumClass() {
 }
 
 void CHumClass::initFilters() {
+    continuedPeriod = 0;
     bandFilter.init();
     complementFilter.init();
     delayFilter.init();
@@ -85,6 +86,7 @@ void CHumClass::setBlockCapacity(unsigned count) {
 }
 
 int CHumClass::allocate() {
+    continuedPeriod = 0;
     releaseBuffers();
     const float periods = sampleRate / minFrequency; // truncated below
     if (!(periods < static_cast<float>(kMaxBufferSamples))) {
@@ -106,6 +108,7 @@ int CHumClass::allocate() {
 }
 
 void CHumClass::releaseBuffers() {
+    continuedPeriod = 0;
     history.reset();
     complementBuffer.reset();
     bandBuffer.reset();
@@ -136,6 +139,10 @@ int CHumClass::process(const float* input, float* output, unsigned count, unsign
         p -= 1;
         i = 10;
     }
+    if (!delayFilter.isStateReady() ||
+        delayFilter.getTaps().size() != static_cast<unsigned>(tapCount)) {
+        continuedPeriod = 0; // the tap exchange below starts a new filter history
+    }
     delayFilter.updateTaps(delayTaps[10 - i], static_cast<unsigned>(tapCount));
 
     if (p > maxPeriod) {
@@ -161,17 +168,32 @@ int CHumClass::process(const float* input, float* output, unsigned count, unsign
     const auto length = static_cast<unsigned>(tapCount);
     const unsigned kept = maxPeriod + length;
     std::memcpy(history.get() + kept, input, count * sizeof(float));
-    delayFilter.filter(history.get() + (maxPeriod - p), delayedBuffer.get(), length + count,
-                       &filtered);
+    if (p > 0 && continuedPeriod == p) {
+        // The filter's own history is the segment's first samples already: filtering only the
+        // rest gives the same outputs, sample for sample (the engine's results do not depend on
+        // where blocks start).
+        delayFilter.filter(history.get() + (maxPeriod - p) + length, delayedBuffer.get() + length,
+                           count, &filtered);
+    } else {
+        delayFilter.filter(history.get() + (maxPeriod - p), delayedBuffer.get(), length + count,
+                           &filtered);
+    }
+    // After the move below, the segment of the same p starts where the filter's history does.
+    continuedPeriod = p;
     std::memmove(history.get(), history.get() + count, kept * sizeof(float));
 
     if (!(attenuationDb >= 0.0f)) {
         attenuationDb = 0.0f;
     }
-    const double g = std::pow(10.0, -static_cast<double>(attenuationDb) / 20.0);
-    const double half = (1.0 - g) * 0.5;
-    const auto a = static_cast<float>(half);
-    const auto b = static_cast<float>(1.0 - half);
+    if (attenuationDb != gainAttenuation) {
+        const double g = std::pow(10.0, -static_cast<double>(attenuationDb) / 20.0);
+        const double half = (1.0 - g) * 0.5;
+        delayedWeight = static_cast<float>(half);
+        bandWeight = static_cast<float>(1.0 - half);
+        gainAttenuation = attenuationDb;
+    }
+    const float a = delayedWeight;
+    const float b = bandWeight;
 
     const float* complement = complementBuffer.get();
     const float* band = bandBuffer.get();

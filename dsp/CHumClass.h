@@ -82,4 +82,11 @@ private:
     const float* bandTaps = nullptr;             // band table of the current set
     const float* complementTaps = nullptr;       // complement table of the current set
     const float (*delayTaps)[taps::kHumTapCount] = nullptr; // delay tables of the current set
+
+    // Derived per-call values kept between calls (they change no result):
+    unsigned continuedPeriod = 0; // whole-sample period p of the last delay filtering whose
+                                  // input history delayFilter still holds; 0 when it holds none
+    float gainAttenuation = 0.0f; // attenuation (dB) the mixing weights below were derived for
+    float delayedWeight = 0.0f;   // (1 - g) / 2 for gainAttenuation
+    float bandWeight = 1.0f;      // 1 - (1 - g) / 2 for gainAttenuation
 };

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <new>
 
 namespace {
@@ -158,10 +159,13 @@ unsigned CHumDetect::detect(const float* frame) {
     if (frame == nullptr || !matches || search.getFrameLength() != frameLength) {
         return 0;
     }
+    // Every sample looked at (no early exit), so that the check runs in vectors.
+    bool finite = true;
     for (unsigned k = 0; k < frameLength; ++k) {
-        if (!std::isfinite(frame[k])) {
-            return 0;
-        }
+        finite &= std::fabs(frame[k]) <= std::numeric_limits<float>::max();
+    }
+    if (!finite) {
+        return 0;
     }
     float centre = isUnset(smoothAverage) ? static_cast<float>(frequency) : smoothAverage;
     const float lowest = minFrequency;

@@ -40,6 +40,12 @@
 #include <immintrin.h>
 #endif
 
+// The AVX-512 kernel: the AVX one on twice the lanes, with twice the registers (x86-64 only).
+#if defined(VELTRANO_SQUARE_WAVE_AVX) && defined(__x86_64__)
+#define VELTRANO_SQUARE_WAVE_AVX512 1
+#define VELTRANO_TARGET_AVX512 __attribute__((target("avx,avx2,avx512f")))
+#endif
+
 bool SquareWaveSearch::kernelAvailable(Kernel which) {
     switch (which) {
     case Kernel::Plain:
@@ -58,11 +64,21 @@ bool SquareWaveSearch::kernelAvailable(Kernel which) {
 #else
         return false;
 #endif
+    case Kernel::Avx512:
+#if defined(VELTRANO_SQUARE_WAVE_AVX512)
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx512f");
+#else
+        return false;
+#endif
     }
     return false;
 }
 
 SquareWaveSearch::Kernel SquareWaveSearch::fastestKernel() {
+    if (kernelAvailable(Kernel::Avx512)) {
+        return Kernel::Avx512;
+    }
     if (kernelAvailable(Kernel::Avx)) {
         return Kernel::Avx;
     }
@@ -94,7 +110,7 @@ bool SquareWaveSearch::prepare(unsigned frameSamples, unsigned longest) {
     // period, and a few more; at least one chunk.
     const unsigned range = longest * 2 / 11 + 4;
     const unsigned slots = std::max(kChunk, 2 * ((range / 2 + kLanes - 1) / kLanes) + 2);
-    buffer.reset(new (std::nothrow) float[2 * kLanes * (ext + weights)]());
+    buffer.reset(new (std::nothrow) float[kColumnLanes * ext + kLanes * weights]());
     turned.reset(new (std::nothrow) float[std::size_t{slots} * frameSamples * kLanes]());
     slotKey.reset(new (std::nothrow) unsigned[slots]());
     if (!buffer || !turned || !slotKey) {
@@ -224,7 +240,7 @@ void SquareWaveSearch::preparePattern(unsigned lane, unsigned period) {
     const unsigned h = period / 2;
     // One period of the weight pattern, then its first four weights again, so that four
     // consecutive weights can be read from any offset within the period.
-    float* w = buffer.get() + 2 * kLanes * extStride + lane * weightStride;
+    float* w = buffer.get() + kColumnLanes * extStride + lane * weightStride;
     if (period % 2 == 0) {
         std::fill(w, w + h, 1.0f);
         std::fill(w + h, w + period, -1.0f);
@@ -266,18 +282,36 @@ bool SquareWaveSearch::match(const float* x, unsigned first, unsigned last, floa
         float sums[kChunk * kLanes];
         float groupMatches[kChunk * kLanes];
 #if defined(VELTRANO_SQUARE_WAVE_AVX)
-        if (kernel == Kernel::Avx) {
-            phaseZeroAvx(x, weights, count, sums);
+        if (kernel == Kernel::Avx || kernel == Kernel::Avx512) {
+            const bool wide = kernel == Kernel::Avx512;
+#if defined(VELTRANO_SQUARE_WAVE_AVX512)
+            if (wide) {
+                phaseZeroAvx512(x, weights, count, sums);
+            } else
+#endif
+            {
+                phaseZeroAvx(x, weights, count, sums);
+            }
+            const unsigned longestRun = wide ? kRun : 2;
             for (unsigned g = 0; g < count;) {
-                const bool together =
-                    g + 1 < count && groups[g].periods[0] % 2 == groups[g + 1].periods[0] % 2;
-                const unsigned run = together ? 2 : 1;
+                unsigned run = 1;
+                while (run < longestRun && g + run < count &&
+                       groups[g + run].periods[0] % 2 == groups[g].periods[0] % 2) {
+                    ++run;
+                }
                 for (unsigned r = 0; r < run; ++r) {
                     for (unsigned i = 0; i < groups[g + r].lanes; ++i) {
                         prepareColumnsAvx(x, r * kLanes + i, groups[g + r].periods[i]);
                     }
                 }
-                stepsAvx(groups + g, run, sums + g * kLanes, groupMatches + g * kLanes);
+#if defined(VELTRANO_SQUARE_WAVE_AVX512)
+                if (wide) {
+                    stepsAvx512(groups + g, run, sums + g * kLanes, groupMatches + g * kLanes);
+                } else
+#endif
+                {
+                    stepsAvx(groups + g, run, sums + g * kLanes, groupMatches + g * kLanes);
+                }
                 g += run;
             }
         } else
@@ -326,7 +360,7 @@ void SquareWaveSearch::matchPlain(const float* x, unsigned period, float* match)
     const unsigned n = frameLength;
     const unsigned h = period / 2;
     const float* e = buffer.get();
-    const float* w = buffer.get() + 2 * kLanes * extStride;
+    const float* w = buffer.get() + kColumnLanes * extStride;
     float s = 0.0f;
     for (unsigned base = 0; base < n; base += period) {
         const unsigned row = std::min(period, n - base);
@@ -405,7 +439,8 @@ const float* SquareWaveSearch::turnedWeights(const Group& group) {
     const float* w[kLanes];
     unsigned offset[kLanes] = {}; // k mod L of each lane
     for (unsigned i = 0; i < kLanes; ++i) {
-        w[i] = buffer.get() + 2 * kLanes * extStride + std::min(i, group.lanes - 1) * weightStride;
+        w[i] =
+            buffer.get() + kColumnLanes * extStride + std::min(i, group.lanes - 1) * weightStride;
     }
     unsigned k = 0;
     for (; k + 4 <= n; k += 4) {
@@ -773,11 +808,243 @@ VELTRANO_TARGET_AVX void SquareWaveSearch::stepsAvx(const Group* groups, unsigne
         }
     }
     float all[kMax * kLanes];
-    _mm256_storeu_ps(all, m[0]);
-    _mm256_storeu_ps(all + kLanes, m[1]);
+#pragma GCC unroll 4
+    for (unsigned g = 0; g < kMax; ++g) {
+        _mm256_storeu_ps(all + g * kLanes, m[g]);
+    }
     for (unsigned g = 0; g < count; ++g) {
         std::copy(all + g * kLanes, all + g * kLanes + groups[g].lanes, matches + g * kLanes);
     }
 }
+
+#endif
+
+#if defined(VELTRANO_SQUARE_WAVE_AVX512)
+
+// GCC 12's AVX-512 intrinsics pass an undefined vector as the unused merge operand, which its
+// flow analysis reports as maybe uninitialized.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+namespace {
+
+// Four consecutive values from each of sixteen arrays, turned so that result j holds value j of
+// every array (lanes 0 ... 15).
+struct TurnedAvx512 {
+    __m512 v[4];
+};
+
+VELTRANO_TARGET_AVX512 inline __m512 fourOf(const float* a, const float* b, const float* c,
+                                            const float* d) {
+    __m512 r = _mm512_castps128_ps512(_mm_loadu_ps(a));
+    r = _mm512_insertf32x4(r, _mm_loadu_ps(b), 1);
+    r = _mm512_insertf32x4(r, _mm_loadu_ps(c), 2);
+    return _mm512_insertf32x4(r, _mm_loadu_ps(d), 3);
+}
+
+VELTRANO_TARGET_AVX512 inline TurnedAvx512 turnAvx512(const float* const* rows, unsigned offset,
+                                                      const unsigned* extra) {
+    const float* at[16];
+#pragma GCC unroll 16
+    for (unsigned i = 0; i < 16; ++i) {
+        at[i] = rows[i] + offset + extra[i];
+    }
+    // 128-bit lane c of r_i holds row 4c + i.
+    const __m512 r0 = fourOf(at[0], at[4], at[8], at[12]);
+    const __m512 r1 = fourOf(at[1], at[5], at[9], at[13]);
+    const __m512 r2 = fourOf(at[2], at[6], at[10], at[14]);
+    const __m512 r3 = fourOf(at[3], at[7], at[11], at[15]);
+    const __m512 t0 = _mm512_unpacklo_ps(r0, r1);
+    const __m512 t1 = _mm512_unpackhi_ps(r0, r1);
+    const __m512 t2 = _mm512_unpacklo_ps(r2, r3);
+    const __m512 t3 = _mm512_unpackhi_ps(r2, r3);
+    return {{_mm512_shuffle_ps(t0, t2, 0x44), _mm512_shuffle_ps(t0, t2, 0xee),
+             _mm512_shuffle_ps(t1, t3, 0x44), _mm512_shuffle_ps(t1, t3, 0xee)}};
+}
+
+VELTRANO_TARGET_AVX512 inline __m512 gatherAvx512(const float* const* rows, unsigned offset,
+                                                  const unsigned* extra) {
+    alignas(64) float values[16];
+    for (unsigned i = 0; i < 16; ++i) {
+        values[i] = rows[i][offset + extra[i]];
+    }
+    return _mm512_load_ps(values);
+}
+
+VELTRANO_TARGET_AVX512 inline __m512 magnitudeAvx512(__m512 t) {
+    return _mm512_castsi512_ps(
+        _mm512_and_si512(_mm512_castps_si512(t), _mm512_set1_epi32(0x7fffffff)));
+}
+
+} // namespace
+
+VELTRANO_TARGET_AVX512 void SquareWaveSearch::phaseZeroAvx512(const float* x,
+                                                              const float* const* weights,
+                                                              unsigned count, float* sums) {
+    // As phaseZeroAvx, two groups to a register (a last odd group is summed twice over): up to
+    // four registers, eight groups, in one pass.
+    constexpr unsigned kSet = 4;
+    const unsigned n = frameLength;
+    for (unsigned g = 0; g < count; g += 2 * kSet) {
+        const float* w[2 * kSet];
+        __m512 s[kSet];
+#pragma GCC unroll 8
+        for (unsigned r = 0; r < 2 * kSet; ++r) {
+            w[r] = weights[std::min(g + r, count - 1)];
+        }
+#pragma GCC unroll 4
+        for (unsigned r = 0; r < kSet; ++r) {
+            s[r] = _mm512_setzero_ps();
+        }
+        for (unsigned k = 0; k < n; ++k) {
+            const __m512 xk = _mm512_set1_ps(x[k]);
+#pragma GCC unroll 4
+            for (unsigned r = 0; r < kSet; ++r) {
+                const __m512 wk = _mm512_castpd_ps(_mm512_insertf64x4(
+                    _mm512_castpd256_pd512(
+                        _mm256_castps_pd(_mm256_loadu_ps(w[2 * r] + k * kLanes))),
+                    _mm256_castps_pd(_mm256_loadu_ps(w[2 * r + 1] + k * kLanes)), 1));
+                s[r] = _mm512_add_ps(s[r], _mm512_mul_ps(wk, xk));
+            }
+        }
+        alignas(64) float all[2 * kSet * kLanes];
+#pragma GCC unroll 4
+        for (unsigned r = 0; r < kSet; ++r) {
+            _mm512_store_ps(all + 2 * r * kLanes, s[r]);
+        }
+        const unsigned done = std::min(2 * kSet, count - g);
+        std::copy(all, all + done * kLanes, sums + g * kLanes);
+    }
+}
+
+VELTRANO_TARGET_AVX512 void SquareWaveSearch::stepsAvx512(const Group* groups, unsigned count,
+                                                          const float* sums, float* matches) {
+    // Up to four groups of one parity, two to a register: group g uses the column sums of
+    // lanes g * 8 ... g * 8 + 7, lanes beyond its own repeating the last; missing groups repeat
+    // the last one. The same operations per lane as stepsAvx.
+    constexpr unsigned kRegs = kRun / 2;
+    constexpr unsigned kWide = 2 * kLanes;
+    const float* e[kRegs][kWide];
+    unsigned h[kRegs][kWide];
+    __m512 s[kRegs];
+    __m512 m[kRegs];
+    __m512 limitV[kRegs];
+    const bool even = groups[0].periods[0] % 2 == 0;
+    unsigned steps = 0;
+    unsigned unmasked = ~0u;
+    alignas(64) float start[kRegs][kWide];
+    alignas(64) float limitF[kRegs][kWide];
+    for (unsigned z = 0; z < kRegs; ++z) {
+        for (unsigned l = 0; l < kWide; ++l) {
+            const unsigned g = std::min(z * 2 + l / kLanes, count - 1);
+            const Group& group = groups[g];
+            const unsigned i = l % kLanes;
+            e[z][l] = buffer.get() + (g * kLanes + std::min(i, group.lanes - 1)) * extStride;
+            h[z][l] = group.periods[i] / 2;
+            const unsigned limit = even ? h[z][l] : group.periods[i];
+            limitF[z][l] = static_cast<float>(limit);
+            start[z][l] = sums[g * kLanes + i];
+            steps = std::max(steps, limit);
+            unmasked = std::min(unmasked, limit);
+        }
+        s[z] = _mm512_load_ps(start[z]);
+        m[z] = magnitudeAvx512(s[z]);
+        limitV[z] = _mm512_load_ps(limitF[z]);
+    }
+    const unsigned zero[kWide] = {};
+    auto update = [&](unsigned z, unsigned p, auto masked) VELTRANO_TARGET_AVX512 {
+        if constexpr (decltype(masked)::value) {
+            const __mmask16 valid =
+                _mm512_cmp_ps_mask(_mm512_set1_ps(static_cast<float>(p)), limitV[z], _CMP_LT_OQ);
+            m[z] = _mm512_max_ps(m[z], _mm512_maskz_mov_ps(valid, magnitudeAvx512(s[z])));
+        } else {
+            m[z] = _mm512_max_ps(m[z], magnitudeAvx512(s[z]));
+        }
+    };
+    if (even) {
+        // s - 2 c[p - 1] + 2 c[p - 1 + h]: e[p] and e[h + p].
+        auto block = [&](unsigned p0, auto masked) VELTRANO_TARGET_AVX512 {
+            TurnedAvx512 u[kRegs];
+            TurnedAvx512 v[kRegs];
+#pragma GCC unroll 4
+            for (unsigned z = 0; z < kRegs; ++z) {
+                u[z] = turnAvx512(e[z], p0, zero);
+                v[z] = turnAvx512(e[z], p0, h[z]);
+            }
+#pragma GCC unroll 4
+            for (unsigned j = 0; j < 4; ++j) {
+#pragma GCC unroll 4
+                for (unsigned z = 0; z < kRegs; ++z) {
+                    s[z] = _mm512_add_ps(_mm512_sub_ps(s[z], _mm512_add_ps(u[z].v[j], u[z].v[j])),
+                                         _mm512_add_ps(v[z].v[j], v[z].v[j]));
+                    update(z, p0 + j, masked);
+                }
+            }
+        };
+        unsigned p0 = 1;
+        for (; p0 + 3 < unmasked; p0 += 4) {
+            block(p0, std::false_type{});
+        }
+        for (; p0 < steps; p0 += 4) {
+            block(p0, std::true_type{});
+        }
+    } else {
+        // s - 1.5 c[p - 1] - 0.25 c[p] + c[(h + p - 1) mod L] + c[(h + p) mod L]
+        //   - 0.25 c[(p + L - 2) mod L]: e[p], e[p + 1], e[h + p], e[h + p + 1], e[p - 1].
+        const __m512 oneHalf = _mm512_set1_ps(1.5f);
+        const __m512 quarter = _mm512_set1_ps(0.25f);
+        __m512 back[kRegs];
+        __m512 here[kRegs];
+        __m512 up[kRegs];
+#pragma GCC unroll 4
+        for (unsigned z = 0; z < kRegs; ++z) {
+            back[z] = gatherAvx512(e[z], 0, zero);
+            here[z] = gatherAvx512(e[z], 1, zero);
+            up[z] = gatherAvx512(e[z], 1, h[z]);
+        }
+        auto block = [&](unsigned p0, auto masked) VELTRANO_TARGET_AVX512 {
+            TurnedAvx512 next[kRegs];
+            TurnedAvx512 nextUp[kRegs];
+#pragma GCC unroll 4
+            for (unsigned z = 0; z < kRegs; ++z) {
+                next[z] = turnAvx512(e[z], p0 + 1, zero);
+                nextUp[z] = turnAvx512(e[z], p0 + 1, h[z]);
+            }
+#pragma GCC unroll 4
+            for (unsigned j = 0; j < 4; ++j) {
+#pragma GCC unroll 4
+                for (unsigned z = 0; z < kRegs; ++z) {
+                    __m512 t = _mm512_sub_ps(s[z], _mm512_mul_ps(oneHalf, here[z]));
+                    t = _mm512_sub_ps(t, _mm512_mul_ps(quarter, next[z].v[j]));
+                    t = _mm512_add_ps(t, up[z]);
+                    t = _mm512_add_ps(t, nextUp[z].v[j]);
+                    s[z] = _mm512_sub_ps(t, _mm512_mul_ps(quarter, back[z]));
+                    update(z, p0 + j, masked);
+                    back[z] = here[z];
+                    here[z] = next[z].v[j];
+                    up[z] = nextUp[z].v[j];
+                }
+            }
+        };
+        unsigned p0 = 1;
+        for (; p0 + 3 < unmasked; p0 += 4) {
+            block(p0, std::false_type{});
+        }
+        for (; p0 < steps; p0 += 4) {
+            block(p0, std::true_type{});
+        }
+    }
+    alignas(64) float all[kRegs][kWide];
+#pragma GCC unroll 4
+    for (unsigned z = 0; z < kRegs; ++z) {
+        _mm512_store_ps(all[z], m[z]);
+    }
+    for (unsigned g = 0; g < count; ++g) {
+        const float* from = all[g / 2] + (g % 2) * kLanes;
+        std::copy(from, from + groups[g].lanes, matches + g * kLanes);
+    }
+}
+
+#pragma GCC diagnostic pop
 
 #endif

@@ -24,9 +24,10 @@ public:
     static constexpr unsigned kShortestPeriod = 5;
 
     enum class Kernel {
-        Plain, // one period at a time, plain C++
-        Sse2,  // eight periods side by side in SSE2 registers (x86 and x86-64)
-        Avx,   // sixteen periods side by side in AVX registers (x86, where the processor has it)
+        Plain,  // one period at a time, plain C++
+        Sse2,   // eight periods side by side in SSE2 registers (x86 and x86-64)
+        Avx,    // sixteen periods side by side in AVX registers (x86, where the processor has it)
+        Avx512, // thirty-two periods side by side in AVX-512 registers (x86-64, where it has it)
     };
 
     SquareWaveSearch() = default;
@@ -56,6 +57,8 @@ public:
 private:
     static constexpr unsigned kLanes = 8;
     static constexpr unsigned kChunk = 8; // groups whose phase 0 is summed in one pass
+    static constexpr unsigned kRun = 4;   // groups of one parity stepped side by side, at most
+    static constexpr unsigned kColumnLanes = kRun * kLanes; // lanes of column sums held
 
     // Periods searched side by side: periods[i] for i < lanes, the last repeated beyond.
     struct Group {
@@ -73,6 +76,8 @@ private:
     void prepareColumnsAvx(const float* x, unsigned lane, unsigned period);
     void phaseZeroAvx(const float* x, const float* const* weights, unsigned count, float* sums);
     void stepsAvx(const Group* groups, unsigned count, const float* sums, float* matches);
+    void phaseZeroAvx512(const float* x, const float* const* weights, unsigned count, float* sums);
+    void stepsAvx512(const Group* groups, unsigned count, const float* sums, float* matches);
 
     std::unique_ptr<float[]> buffer; // per lane (16): extended column sums, then weight patterns
     std::unique_ptr<float[]> turned; // per slot: a group's phase-0 weights, [sample][lane]

@@ -71,7 +71,7 @@ TEST(SquareWaveSearch, EveryKernelGivesTheDefinedCorrelationsExactly) {
             expected[period] = {reference(x, period)};
         }
         for (auto kernel : {SquareWaveSearch::Kernel::Plain, SquareWaveSearch::Kernel::Sse2,
-                            SquareWaveSearch::Kernel::Avx}) {
+                            SquareWaveSearch::Kernel::Avx, SquareWaveSearch::Kernel::Avx512}) {
             if (!SquareWaveSearch::kernelAvailable(kernel)) {
                 continue;
             }
