@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <type_traits>
@@ -95,6 +96,8 @@ bool SquareWaveSearch::selectKernel(Kernel which) {
 
 bool SquareWaveSearch::prepare(unsigned frameSamples, unsigned longest) {
     buffer.reset();
+    columns = nullptr;
+    padded.reset();
     turned.reset();
     slotKey.reset();
     frameLength = 0;
@@ -104,16 +107,20 @@ bool SquareWaveSearch::prepare(unsigned frameSamples, unsigned longest) {
     }
     // Room for the phase steps' reads four phases ahead past the longest lane's last phase, and
     // for one period of weights followed by its first four again.
-    const unsigned ext = longest + longest / 2 + 8;
+    const unsigned ext = longest + longest / 2 + 8 + 16;
     const unsigned weights = longest + 8;
     // Groups of a search from rate / (1.1 f) to rate / (0.9 f): at most 2/11 of the longest
     // period, and a few more; at least one chunk.
     const unsigned range = longest * 2 / 11 + 4;
     const unsigned slots = std::max(kChunk, 2 * ((range / 2 + kLanes - 1) / kLanes) + 2);
-    buffer.reset(new (std::nothrow) float[kColumnLanes * ext + kLanes * weights]());
+    // Column sums c[0] ... of every lane start on a 64-byte boundary (e[1], see above).
+    const unsigned extAligned = (ext + 15) / 16 * 16;
+    buffer.reset(new (std::nothrow) float[kColumnLanes * extAligned + kLanes * weights + 16]());
     turned.reset(new (std::nothrow) float[std::size_t{slots} * frameSamples * kLanes]());
     slotKey.reset(new (std::nothrow) unsigned[slots]());
-    if (!buffer || !turned || !slotKey) {
+    padded.reset(new (std::nothrow) float[std::size_t{frameSamples} + longest + 32]());
+    if (!buffer || !turned || !slotKey || !padded) {
+        padded.reset();
         buffer.reset();
         turned.reset();
         slotKey.reset();
@@ -121,7 +128,9 @@ bool SquareWaveSearch::prepare(unsigned frameSamples, unsigned longest) {
     }
     frameLength = frameSamples;
     longestPeriod = longest;
-    extStride = ext;
+    extStride = extAligned;
+    const auto address = reinterpret_cast<std::uintptr_t>(buffer.get() + 1);
+    columns = buffer.get() + (64 - address % 64) % 64 / sizeof(float);
     weightStride = weights;
     slotCount = slots;
     return true;
@@ -192,17 +201,18 @@ struct AvxRows {
 };
 #endif
 
-// Extended column sums of one period (see above) into e. Column j holds rows 0 ... rows(j) - 1,
-// added from row 0 on; the columns are filled in runs with the same number of rows.
+// Column sums c[j] for j = from ... to - 1 (to <= period) into out[j - from]. Column j holds
+// rows 0 ... rows(j) - 1, added from row 0 on; the columns are filled in runs with the same
+// number of rows.
 template <class Rows>
-VELTRANO_ALWAYS_INLINE void columnSums(const float* x, unsigned n, unsigned period, float* e) {
-    const unsigned h = period / 2;
-    float* c = e + 1;
-    unsigned j = 0;
-    while (j < period) {
+VELTRANO_ALWAYS_INLINE void columnRange(const float* x, unsigned n, unsigned period, unsigned from,
+                                        unsigned to, float* out) {
+    float* c = out - from;
+    unsigned j = from;
+    while (j < to) {
         const unsigned rows = j < n ? (n - j + period - 1) / period : 0;
-        // Columns j ... end - 1 have `rows` rows (the last run reaches the period's end).
-        const unsigned end = rows == 0 ? period : std::min(period, n - (rows - 1) * period);
+        // Columns j ... end - 1 have `rows` rows (the last run reaches the range's end).
+        const unsigned end = rows == 0 ? to : std::min(to, n - (rows - 1) * period);
         if (rows == 0) {
             std::fill(c + j, c + end, 0.0f);
         } else if (rows == 1) {
@@ -222,17 +232,68 @@ VELTRANO_ALWAYS_INLINE void columnSums(const float* x, unsigned n, unsigned peri
         }
         j = end;
     }
-    e[0] = c[period - 1];
-    std::copy(c, c + h + 1, c + period);
 }
+
+// Extended column sums of one period (see above) into e. The repeated columns are summed again
+// from the frame rather than copied: the same operations, so the same values, without reading
+// back what was just stored.
+template <class Rows>
+VELTRANO_ALWAYS_INLINE void columnSums(const float* x, unsigned n, unsigned period, float* e) {
+    const unsigned h = period / 2;
+    columnRange<Rows>(x, n, period, 0, period, e + 1);
+    columnRange<Rows>(x, n, period, 0, h + 1, e + 1 + period);
+    columnRange<Rows>(x, n, period, period - 1, period, e);
+}
+
+// The same extended column sums from the frame followed by zeros (padded): every column sums
+// `rows` rows, the most any column has; the rows past the frame add zeros, which leaves every
+// sum as it is (up to the sign of a zero sum, which no magnitude sees). Whole vectors of `width`
+// floats throughout: writes run up to a vector past the end of each part, reads stay in the
+// padding. The body of one such function for each vector type (Type, Load, Add, Store).
+#define VELTRANO_PADDED_COLUMN_SUMS(Type, width, Load, Add, Store)                                 \
+    const unsigned h = period / 2;                                                                 \
+    const unsigned rows = (n + period - 1) / period;                                               \
+    float* c = e + 1;                                                                              \
+    for (unsigned part = 0; part < 2; ++part) {                                                    \
+        float* out = part == 0 ? c : c + period;                                                   \
+        const unsigned count = part == 0 ? period : h + 1;                                         \
+        for (unsigned j = 0; j < count; j += (width)) {                                            \
+            Type v = Load(padded + j);                                                             \
+            for (unsigned r = 1; r < rows; ++r) {                                                  \
+                v = Add(v, Load(padded + j + r * period));                                         \
+            }                                                                                      \
+            Store(out + j, v);                                                                     \
+        }                                                                                          \
+        if (part == 0) {                                                                           \
+            e[0] = c[period - 1];                                                                  \
+        }                                                                                          \
+    }
+
+#if defined(VELTRANO_SQUARE_WAVE_SSE2)
+void paddedColumnSumsSse2(const float* padded, unsigned n, unsigned period, float* e){
+    VELTRANO_PADDED_COLUMN_SUMS(__m128, 4, _mm_loadu_ps, _mm_add_ps, _mm_storeu_ps)}
+#endif
+
+#if defined(VELTRANO_SQUARE_WAVE_AVX)
+VELTRANO_TARGET_AVX
+    void paddedColumnSumsAvx(const float* padded, unsigned n, unsigned period, float* e){
+        VELTRANO_PADDED_COLUMN_SUMS(__m256, 8, _mm256_loadu_ps, _mm256_add_ps, _mm256_storeu_ps)}
+#endif
+
+#if defined(VELTRANO_SQUARE_WAVE_AVX512)
+VELTRANO_TARGET_AVX512
+    void paddedColumnSumsAvx512(const float* padded, unsigned n, unsigned period, float* e) {
+    VELTRANO_PADDED_COLUMN_SUMS(__m512, 16, _mm512_loadu_ps, _mm512_add_ps, _mm512_storeu_ps)
+}
+#endif
 
 } // namespace
 
 void SquareWaveSearch::prepareColumns(const float* x, unsigned lane, unsigned period) {
 #if defined(VELTRANO_SQUARE_WAVE_SSE2)
-    columnSums<Sse2Rows>(x, frameLength, period, buffer.get() + lane * extStride);
+    columnSums<Sse2Rows>(x, frameLength, period, columns + lane * extStride);
 #else
-    columnSums<PlainRows>(x, frameLength, period, buffer.get() + lane * extStride);
+    columnSums<PlainRows>(x, frameLength, period, columns + lane * extStride);
 #endif
 }
 
@@ -240,7 +301,7 @@ void SquareWaveSearch::preparePattern(unsigned lane, unsigned period) {
     const unsigned h = period / 2;
     // One period of the weight pattern, then its first four weights again, so that four
     // consecutive weights can be read from any offset within the period.
-    float* w = buffer.get() + kColumnLanes * extStride + lane * weightStride;
+    float* w = columns + kColumnLanes * extStride + lane * weightStride;
     if (period % 2 == 0) {
         std::fill(w, w + h, 1.0f);
         std::fill(w + h, w + period, -1.0f);
@@ -268,6 +329,9 @@ bool SquareWaveSearch::match(const float* x, unsigned first, unsigned last, floa
         return true;
     }
 #if defined(VELTRANO_SQUARE_WAVE_SSE2)
+    // The frame, then zeros (written once in prepare) for the column sums.
+    std::copy(x, x + frameLength, padded.get());
+    const float* xp = padded.get();
     // Groups of up to eight periods of one parity, first the parity of `first`, then the other,
     // handled in chunks of kChunk groups: phase 0 of the whole chunk in one pass over the frame,
     // then the phase steps, two groups of one parity together where the kernel can.
@@ -301,7 +365,14 @@ bool SquareWaveSearch::match(const float* x, unsigned first, unsigned last, floa
                 }
                 for (unsigned r = 0; r < run; ++r) {
                     for (unsigned i = 0; i < groups[g + r].lanes; ++i) {
-                        prepareColumnsAvx(x, r * kLanes + i, groups[g + r].periods[i]);
+                        float* e = columns + (r * kLanes + i) * extStride;
+#if defined(VELTRANO_SQUARE_WAVE_AVX512)
+                        if (wide) {
+                            paddedColumnSumsAvx512(xp, frameLength, groups[g + r].periods[i], e);
+                            continue;
+                        }
+#endif
+                        paddedColumnSumsAvx(xp, frameLength, groups[g + r].periods[i], e);
                     }
                 }
 #if defined(VELTRANO_SQUARE_WAVE_AVX512)
@@ -320,7 +391,8 @@ bool SquareWaveSearch::match(const float* x, unsigned first, unsigned last, floa
             phaseZeroSse2(x, weights, count, sums);
             for (unsigned g = 0; g < count; ++g) {
                 for (unsigned i = 0; i < groups[g].lanes; ++i) {
-                    prepareColumns(x, i, groups[g].periods[i]);
+                    paddedColumnSumsSse2(xp, frameLength, groups[g].periods[i],
+                                         columns + i * extStride);
                 }
                 stepsSse2(groups[g], sums + g * kLanes, groupMatches + g * kLanes);
             }
@@ -359,8 +431,8 @@ bool SquareWaveSearch::match(const float* x, unsigned first, unsigned last, floa
 void SquareWaveSearch::matchPlain(const float* x, unsigned period, float* match) {
     const unsigned n = frameLength;
     const unsigned h = period / 2;
-    const float* e = buffer.get();
-    const float* w = buffer.get() + kColumnLanes * extStride;
+    const float* e = columns;
+    const float* w = columns + kColumnLanes * extStride;
     float s = 0.0f;
     for (unsigned base = 0; base < n; base += period) {
         const unsigned row = std::min(period, n - base);
@@ -439,8 +511,7 @@ const float* SquareWaveSearch::turnedWeights(const Group& group) {
     const float* w[kLanes];
     unsigned offset[kLanes] = {}; // k mod L of each lane
     for (unsigned i = 0; i < kLanes; ++i) {
-        w[i] =
-            buffer.get() + kColumnLanes * extStride + std::min(i, group.lanes - 1) * weightStride;
+        w[i] = columns + kColumnLanes * extStride + std::min(i, group.lanes - 1) * weightStride;
     }
     unsigned k = 0;
     for (; k + 4 <= n; k += 4) {
@@ -507,7 +578,7 @@ void SquareWaveSearch::stepsSse2(const Group& group, const float* sums, float* m
     const float* e[kLanes];
     unsigned h[kLanes];
     for (unsigned i = 0; i < kLanes; ++i) {
-        e[i] = buffer.get() + std::min(i, group.lanes - 1) * extStride;
+        e[i] = columns + std::min(i, group.lanes - 1) * extStride;
         h[i] = periods[i] / 2;
     }
     __m128 sA = _mm_loadu_ps(sums);
@@ -658,11 +729,6 @@ VELTRANO_TARGET_AVX inline __m256 magnitudeAvx(__m256 t) {
 
 } // namespace
 
-VELTRANO_TARGET_AVX void SquareWaveSearch::prepareColumnsAvx(const float* x, unsigned lane,
-                                                             unsigned period) {
-    columnSums<AvxRows>(x, frameLength, period, buffer.get() + lane * extStride);
-}
-
 VELTRANO_TARGET_AVX void SquareWaveSearch::phaseZeroAvx(const float* x, const float* const* weights,
                                                         unsigned count, float* sums) {
     // Each lane summed in index order; four groups at a time give four independent chains (a
@@ -710,7 +776,7 @@ VELTRANO_TARGET_AVX void SquareWaveSearch::stepsAvx(const Group* groups, unsigne
         const Group& group = groups[std::min(g, count - 1)];
         for (unsigned i = 0; i < kLanes; ++i) {
             const unsigned lane = std::min(g, count - 1) * kLanes + std::min(i, group.lanes - 1);
-            e[g][i] = buffer.get() + lane * extStride;
+            e[g][i] = columns + lane * extStride;
             h[g][i] = group.periods[i] / 2;
             limit[g][i] = even ? h[g][i] : group.periods[i];
         }
@@ -939,7 +1005,7 @@ VELTRANO_TARGET_AVX512 void SquareWaveSearch::stepsAvx512(const Group* groups, u
             const unsigned g = std::min(z * 2 + l / kLanes, count - 1);
             const Group& group = groups[g];
             const unsigned i = l % kLanes;
-            e[z][l] = buffer.get() + (g * kLanes + std::min(i, group.lanes - 1)) * extStride;
+            e[z][l] = columns + (g * kLanes + std::min(i, group.lanes - 1)) * extStride;
             h[z][l] = group.periods[i] / 2;
             const unsigned limit = even ? h[z][l] : group.periods[i];
             limitF[z][l] = static_cast<float>(limit);

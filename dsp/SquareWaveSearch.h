@@ -73,13 +73,14 @@ private:
     const float* turnedWeights(const Group& group);
     void phaseZeroSse2(const float* x, const float* const* weights, unsigned count, float* sums);
     void stepsSse2(const Group& group, const float* sums, float* matches);
-    void prepareColumnsAvx(const float* x, unsigned lane, unsigned period);
     void phaseZeroAvx(const float* x, const float* const* weights, unsigned count, float* sums);
     void stepsAvx(const Group* groups, unsigned count, const float* sums, float* matches);
     void phaseZeroAvx512(const float* x, const float* const* weights, unsigned count, float* sums);
     void stepsAvx512(const Group* groups, unsigned count, const float* sums, float* matches);
 
-    std::unique_ptr<float[]> buffer; // per lane (16): extended column sums, then weight patterns
+    std::unique_ptr<float[]> buffer; // per lane (32): extended column sums, then weight patterns
+    float* columns = nullptr;        // within buffer: the first lane's extended column sums
+    std::unique_ptr<float[]> padded; // the frame, then zeros (a longest period and more)
     std::unique_ptr<float[]> turned; // per slot: a group's phase-0 weights, [sample][lane]
     std::unique_ptr<unsigned[]> slotKey; // per slot: first period << 4 | lanes, 0 when unused
     unsigned slotCount = 0;              // slots, used round robin (at least kChunk)
