@@ -32,9 +32,7 @@ void countAllocation() {
 }
 
 void* allocate(std::size_t size) {
-    if (counting.load(std::memory_order_relaxed)) {
-        allocations.fetch_add(1, std::memory_order_relaxed);
-    }
+    countAllocation();
     if (void* p = std::malloc(size == 0 ? 1 : size)) {
         return p;
     }
