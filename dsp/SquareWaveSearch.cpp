@@ -6,11 +6,14 @@
 //
 // Every sum keeps its order of operations: phase 0 accumulates w[k mod L] x[k] from k = 0
 // upward, each column sum from k = 0 upward, each phase step applies its terms in a fixed
-// order. The vectorised kernel keeps all of that per period and only runs eight periods of one
-// parity side by side, one per lane, so its results are bit-identical to the plain one; it
+// order. The vectorised kernels keep all of that per period and only run eight (SSE2), sixteen
+// (AVX) or thirty-two (AVX-512) periods of one parity side by side, one per lane, so their
+// results are bit-identical to the plain one; they
 // turns the search from a chain of dependent additions into independent ones. The weights of
 // phase 0 depend only on the periods, so each group's weights, turned to one vector of lanes
-// per sample, are kept from frame to frame while the search range stays the same.
+// per sample, are kept from frame to frame while the search range stays the same. The vectorised
+// kernels sum the columns over a copy of the frame followed by zeros, so that every column of a
+// period takes the same number of rows.
 //
 // Column sums are held extended: e[1 + j] = c[j] for j < L, e[0] = c[L - 1] and
 // e[1 + L + j] = c[j] for j <= h, so that every residue class a phase step touches is a plain

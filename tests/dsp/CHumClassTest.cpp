@@ -11,6 +11,7 @@
 #include <cmath>
 #include <complex>
 #include <cstdio>
+#include <initializer_list>
 #include <limits>
 #include <numbers>
 #include <span>
@@ -298,6 +299,42 @@ TEST(CHumClass, BlocksOfAnyLengthGiveTheSameOutput) {
     unsigned written = 0;
     ASSERT_EQ(inPlace.process(buffer.data(), buffer.data(), 20000, &written, 59.7f, 40.0f), 0);
     EXPECT_EQ(buffer, reference);
+}
+
+TEST(CHumClass, ABlockDependsOnlyOnItsOwnFrequencyAndAttenuation) {
+    // Frames of a tracking detector: the frequency and attenuation of earlier blocks must not
+    // reach a later block's output, whether its period changed just now, one block ago or not
+    // at all (59.7 and 61.3 Hz differ in whole samples; 59.75 only in tenths).
+    std::vector<float> input(6 * 512);
+    for (std::size_t n = 0; n < input.size(); ++n) {
+        input[n] =
+            static_cast<float>(std::sin(0.041 * static_cast<double>(n)) +
+                               0.3 * std::sin(2.0 * kPi * 60.2 * static_cast<double>(n) / 14700.0));
+    }
+    struct Step {
+        float frequency;
+        float attenuationDb;
+    };
+    auto last = [&](std::initializer_list<Step> steps) {
+        CHumClass hum;
+        std::vector<float> output(512);
+        std::size_t start = 0;
+        for (const Step& step : steps) {
+            unsigned written = 0;
+            EXPECT_EQ(hum.process(input.data() + start, output.data(), 512, &written,
+                                  step.frequency, step.attenuationDb),
+                      0);
+            start += 512;
+        }
+        return output;
+    };
+    const std::vector<float> steady =
+        last({{61.3f, 20.0f}, {61.3f, 20.0f}, {61.3f, 20.0f}, {61.3f, 20.0f}});
+    EXPECT_EQ(last({{59.7f, 40.0f}, {59.7f, 40.0f}, {59.7f, 40.0f}, {61.3f, 20.0f}}), steady);
+    EXPECT_EQ(last({{59.7f, 20.0f}, {59.7f, 20.0f}, {61.3f, 60.0f}, {61.3f, 20.0f}}), steady);
+    EXPECT_EQ(last({{59.7f, 20.0f}, {59.75f, 20.0f}, {59.75f, 20.0f}, {61.3f, 20.0f}}), steady);
+    EXPECT_EQ(last({{61.3f, 20.0f}, {59.75f, 20.0f}, {59.7f, 20.0f}, {61.3f, 20.0f}}), steady);
+    EXPECT_NE(last({{61.3f, 20.0f}, {61.3f, 20.0f}, {61.3f, 20.0f}, {59.7f, 20.0f}}), steady);
 }
 
 TEST(CHumClass, BuffersFollowTheLowestFrequencyAndTheLargestBlock) {
