@@ -254,39 +254,43 @@ VELTRANO_ALWAYS_INLINE void columnSums(const float* x, unsigned n, unsigned peri
 // floats throughout: writes run up to a vector past the end of each part, reads stay in the
 // padding. The body of one such function for each vector type (Type, Load, Add, Store).
 #define VELTRANO_PADDED_COLUMN_SUMS(Type, width, Load, Add, Store)                                 \
-    const unsigned h = period / 2;                                                                 \
-    const unsigned rows = (n + period - 1) / period;                                               \
-    float* c = e + 1;                                                                              \
-    for (unsigned part = 0; part < 2; ++part) {                                                    \
-        float* out = part == 0 ? c : c + period;                                                   \
-        const unsigned count = part == 0 ? period : h + 1;                                         \
-        for (unsigned j = 0; j < count; j += (width)) {                                            \
-            Type v = Load(padded + j);                                                             \
-            for (unsigned r = 1; r < rows; ++r) {                                                  \
-                v = Add(v, Load(padded + j + r * period));                                         \
+    do {                                                                                           \
+        const unsigned h = period / 2;                                                             \
+        const unsigned rows = (n + period - 1) / period;                                           \
+        float* c = e + 1;                                                                          \
+        for (unsigned part = 0; part < 2; ++part) {                                                \
+            float* out = part == 0 ? c : c + period;                                               \
+            const unsigned count = part == 0 ? period : h + 1;                                     \
+            for (unsigned j = 0; j < count; j += (width)) {                                        \
+                Type v = Load(padded + j);                                                         \
+                for (unsigned r = 1; r < rows; ++r) {                                              \
+                    v = Add(v, Load(padded + j + r * period));                                     \
+                }                                                                                  \
+                Store(out + j, v);                                                                 \
             }                                                                                      \
-            Store(out + j, v);                                                                     \
+            if (part == 0) {                                                                       \
+                e[0] = c[period - 1];                                                              \
+            }                                                                                      \
         }                                                                                          \
-        if (part == 0) {                                                                           \
-            e[0] = c[period - 1];                                                                  \
-        }                                                                                          \
-    }
+    } while (false)
 
 #if defined(VELTRANO_SQUARE_WAVE_SSE2)
-void paddedColumnSumsSse2(const float* padded, unsigned n, unsigned period, float* e){
-    VELTRANO_PADDED_COLUMN_SUMS(__m128, 4, _mm_loadu_ps, _mm_add_ps, _mm_storeu_ps)}
+void paddedColumnSumsSse2(const float* padded, unsigned n, unsigned period, float* e) {
+    VELTRANO_PADDED_COLUMN_SUMS(__m128, 4, _mm_loadu_ps, _mm_add_ps, _mm_storeu_ps);
+}
 #endif
 
 #if defined(VELTRANO_SQUARE_WAVE_AVX)
-VELTRANO_TARGET_AVX
-    void paddedColumnSumsAvx(const float* padded, unsigned n, unsigned period, float* e){
-        VELTRANO_PADDED_COLUMN_SUMS(__m256, 8, _mm256_loadu_ps, _mm256_add_ps, _mm256_storeu_ps)}
+VELTRANO_TARGET_AVX void paddedColumnSumsAvx(const float* padded, unsigned n, unsigned period,
+                                             float* e) {
+    VELTRANO_PADDED_COLUMN_SUMS(__m256, 8, _mm256_loadu_ps, _mm256_add_ps, _mm256_storeu_ps);
+}
 #endif
 
 #if defined(VELTRANO_SQUARE_WAVE_AVX512)
-VELTRANO_TARGET_AVX512
-    void paddedColumnSumsAvx512(const float* padded, unsigned n, unsigned period, float* e) {
-    VELTRANO_PADDED_COLUMN_SUMS(__m512, 16, _mm512_loadu_ps, _mm512_add_ps, _mm512_storeu_ps)
+VELTRANO_TARGET_AVX512 void paddedColumnSumsAvx512(const float* padded, unsigned n, unsigned period,
+                                                   float* e) {
+    VELTRANO_PADDED_COLUMN_SUMS(__m512, 16, _mm512_loadu_ps, _mm512_add_ps, _mm512_storeu_ps);
 }
 #endif
 
