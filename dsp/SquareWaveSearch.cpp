@@ -252,7 +252,8 @@ VELTRANO_ALWAYS_INLINE void columnSums(const float* x, unsigned n, unsigned peri
 // `rows` rows, the most any column has; the rows past the frame add zeros, which leaves every
 // sum as it is (up to the sign of a zero sum, which no magnitude sees). Whole vectors of `width`
 // floats throughout: writes run up to a vector past the end of each part, reads stay in the
-// padding. The body of one such function for each vector type (Type, Load, Add, Store).
+// padding. The repeated columns are copied when whole vectors of them lie clear of the repeats,
+// else summed again. The body of one such function for each vector type (Type, Load, Add, Store).
 #define VELTRANO_PADDED_COLUMN_SUMS(Type, width, Load, Add, Store)                                 \
     do {                                                                                           \
         const unsigned h = period / 2;                                                             \
@@ -261,6 +262,13 @@ VELTRANO_ALWAYS_INLINE void columnSums(const float* x, unsigned n, unsigned peri
         for (unsigned part = 0; part < 2; ++part) {                                                \
             float* out = part == 0 ? c : c + period;                                               \
             const unsigned count = part == 0 ? period : h + 1;                                     \
+            if (part == 1 && period - h > (width)) {                                               \
+                /* Whole vectors of columns already stored, none of the repeats. */                \
+                for (unsigned j = 0; j < count; j += (width)) {                                    \
+                    Store(out + j, Load(c + j));                                                   \
+                }                                                                                  \
+                break;                                                                             \
+            }                                                                                      \
             for (unsigned j = 0; j < count; j += (width)) {                                        \
                 Type v = Load(padded + j);                                                         \
                 for (unsigned r = 1; r < rows; ++r) {                                              \
