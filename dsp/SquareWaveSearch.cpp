@@ -93,6 +93,10 @@ bool SquareWaveSearch::selectKernel(Kernel which) {
     if (!kernelAvailable(which)) {
         return false;
     }
+    if ((which == Kernel::Avx512) != (kernel == Kernel::Avx512) && slotKey) {
+        // The kept weights are laid out differently for the new kernel.
+        std::fill(slotKey.get(), slotKey.get() + slotCount, 0u);
+    }
     kernel = which;
     return true;
 }
@@ -514,9 +518,16 @@ inline __m128i limits(const unsigned* values) {
 } // namespace
 
 const float* SquareWaveSearch::turnedWeights(const Group& group) {
+    // The AVX-512 kernel keeps two groups (slots 2 i and 2 i + 1) side by side, sixteen lanes
+    // per sample; the others one group, eight lanes per sample. Either way a pair of slots
+    // takes the same memory.
     const unsigned n = frameLength;
-    float* out = turned.get() + std::size_t{group.slot} * n * kLanes;
-    const unsigned key = group.periods[0] << 4 | group.lanes;
+    const bool paired = kernel == Kernel::Avx512;
+    const unsigned stride = paired ? 2 * kLanes : kLanes;
+    float* out = paired ? turned.get() + std::size_t{group.slot / 2} * n * 2 * kLanes +
+                              (group.slot % 2) * kLanes
+                        : turned.get() + std::size_t{group.slot} * n * kLanes;
+    const unsigned key = group.periods[0] << 5 | group.lanes << 1 | (paired ? 1 : 0);
     if (slotKey[group.slot] == key) {
         return out;
     }
@@ -536,8 +547,8 @@ const float* SquareWaveSearch::turnedWeights(const Group& group) {
             turn(w[4] + offset[4], w[5] + offset[5], w[6] + offset[6], w[7] + offset[7]);
 #pragma GCC unroll 4
         for (unsigned j = 0; j < 4; ++j) {
-            _mm_storeu_ps(out + (k + j) * kLanes, a.v[j]);
-            _mm_storeu_ps(out + (k + j) * kLanes + 4, b.v[j]);
+            _mm_storeu_ps(out + (k + j) * stride, a.v[j]);
+            _mm_storeu_ps(out + (k + j) * stride + 4, b.v[j]);
         }
         for (unsigned i = 0; i < kLanes; ++i) {
             const unsigned next = offset[i] + 4;
@@ -545,8 +556,8 @@ const float* SquareWaveSearch::turnedWeights(const Group& group) {
         }
     }
     for (; k < n; ++k) {
-        _mm_storeu_ps(out + k * kLanes, gather(w, offset[0], offset[1], offset[2], offset[3]));
-        _mm_storeu_ps(out + k * kLanes + 4,
+        _mm_storeu_ps(out + k * stride, gather(w, offset[0], offset[1], offset[2], offset[3]));
+        _mm_storeu_ps(out + k * stride + 4,
                       gather(w + 4, offset[4], offset[5], offset[6], offset[7]));
         for (unsigned i = 0; i < kLanes; ++i) {
             offset[i] = offset[i] + 1 == group.periods[i] ? 0 : offset[i] + 1;
@@ -962,36 +973,31 @@ VELTRANO_TARGET_AVX512 inline __m512 magnitudeAvx512(__m512 t) {
 VELTRANO_TARGET_AVX512 void SquareWaveSearch::phaseZeroAvx512(const float* x,
                                                               const float* const* weights,
                                                               unsigned count, float* sums) {
-    // As phaseZeroAvx, two groups to a register (a last odd group is summed twice over): up to
-    // four registers, eight groups, in one pass.
+    // As phaseZeroAvx, two groups to a register, their weights kept side by side (the group at
+    // an even place of the chunk first; a last odd group is summed along with whatever its
+    // neighbour slot holds, which is not used): up to four registers, eight groups, one pass.
     constexpr unsigned kSet = 4;
+    constexpr unsigned kWide = 2 * kLanes;
     const unsigned n = frameLength;
     for (unsigned g = 0; g < count; g += 2 * kSet) {
-        const float* w[2 * kSet];
+        const float* w[kSet];
         __m512 s[kSet];
-#pragma GCC unroll 8
-        for (unsigned r = 0; r < 2 * kSet; ++r) {
-            w[r] = weights[std::min(g + r, count - 1)];
-        }
 #pragma GCC unroll 4
         for (unsigned r = 0; r < kSet; ++r) {
+            w[r] = weights[std::min(g + 2 * r, count - 1) & ~1u];
             s[r] = _mm512_setzero_ps();
         }
         for (unsigned k = 0; k < n; ++k) {
             const __m512 xk = _mm512_set1_ps(x[k]);
 #pragma GCC unroll 4
             for (unsigned r = 0; r < kSet; ++r) {
-                const __m512 wk = _mm512_castpd_ps(_mm512_insertf64x4(
-                    _mm512_castpd256_pd512(
-                        _mm256_castps_pd(_mm256_loadu_ps(w[2 * r] + k * kLanes))),
-                    _mm256_castps_pd(_mm256_loadu_ps(w[2 * r + 1] + k * kLanes)), 1));
-                s[r] = _mm512_add_ps(s[r], _mm512_mul_ps(wk, xk));
+                s[r] = _mm512_add_ps(s[r], _mm512_mul_ps(_mm512_loadu_ps(w[r] + k * kWide), xk));
             }
         }
-        alignas(64) float all[2 * kSet * kLanes];
+        alignas(64) float all[kSet * kWide];
 #pragma GCC unroll 4
         for (unsigned r = 0; r < kSet; ++r) {
-            _mm512_store_ps(all + 2 * r * kLanes, s[r]);
+            _mm512_store_ps(all + r * kWide, s[r]);
         }
         const unsigned done = std::min(2 * kSet, count - g);
         std::copy(all, all + done * kLanes, sums + g * kLanes);

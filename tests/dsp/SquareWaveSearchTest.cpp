@@ -94,6 +94,33 @@ TEST(SquareWaveSearch, EveryKernelGivesTheDefinedCorrelationsExactly) {
     }
 }
 
+TEST(SquareWaveSearch, SwitchingKernelsKeepsEveryResultExact) {
+    // The kept phase-0 weights are laid out per kernel; a switch must not reuse another
+    // kernel's (a wide search of one group, between two narrow ones of eight).
+    if (!SquareWaveSearch::kernelAvailable(SquareWaveSearch::Kernel::Avx512) ||
+        !SquareWaveSearch::kernelAvailable(SquareWaveSearch::Kernel::Sse2)) {
+        GTEST_SKIP() << "needs SSE2 and AVX-512";
+    }
+    std::mt19937 random(3);
+    std::normal_distribution<float> noise;
+    std::vector<float> x(512);
+    for (float& sample : x) {
+        sample = noise(random);
+    }
+    SquareWaveSearch search;
+    ASSERT_TRUE(search.prepare(512, 300));
+    std::vector<float> matches(52);
+    for (auto kernel : {SquareWaveSearch::Kernel::Sse2, SquareWaveSearch::Kernel::Avx512,
+                        SquareWaveSearch::Kernel::Sse2}) {
+        ASSERT_TRUE(search.selectKernel(kernel));
+        const unsigned last = kernel == SquareWaveSearch::Kernel::Avx512 ? 222 : 273;
+        ASSERT_TRUE(search.match(x.data(), 222, last, matches.data()));
+        for (unsigned period = 222; period <= last; ++period) {
+            ASSERT_EQ(matches[period - 222], reference(x, period)) << "L " << period;
+        }
+    }
+}
+
 TEST(SquareWaveSearch, ASquareWaveMatchesItsOwnPeriodBest) {
     // A square wave of period 250 starting at phase 37: its own period correlates with every
     // sample at full weight (at the right phase), which no other period can.
