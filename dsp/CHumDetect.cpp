@@ -14,8 +14,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
-#include <limits>
 #include <new>
 
 namespace {
@@ -159,12 +159,15 @@ unsigned CHumDetect::detect(const float* frame) {
     if (frame == nullptr || !matches || search.getFrameLength() != frameLength) {
         return 0;
     }
-    // Every sample looked at (no early exit), so that the check runs in vectors.
-    bool finite = true;
+    // A sample is not finite when its exponent bits are all set; every sample looked at (no
+    // early exit, integers only), so that the check runs in vectors.
+    unsigned nonFinite = 0;
     for (unsigned k = 0; k < frameLength; ++k) {
-        finite &= std::fabs(frame[k]) <= std::numeric_limits<float>::max();
+        std::uint32_t bits = 0;
+        std::memcpy(&bits, frame + k, sizeof bits);
+        nonFinite |= static_cast<unsigned>((bits & 0x7f800000u) == 0x7f800000u);
     }
-    if (!finite) {
+    if (nonFinite != 0) {
         return 0;
     }
     float centre = isUnset(smoothAverage) ? static_cast<float>(frequency) : smoothAverage;
