@@ -89,6 +89,7 @@ void FirFilter(benchmark::State& state) {
 BENCHMARK_TEMPLATE(FirFilter, FirKernel::Generic)->Arg(256)->Arg(512);
 BENCHMARK_TEMPLATE(FirFilter, FirKernel::Sse2)->Arg(256)->Arg(512);
 BENCHMARK_TEMPLATE(FirFilter, FirKernel::Avx)->Arg(256)->Arg(512);
+BENCHMARK_TEMPLATE(FirFilter, FirKernel::Avx512)->Arg(256)->Arg(512);
 BENCHMARK_TEMPLATE(FirFilter, FirKernel::Avx2Fma)->Arg(256)->Arg(512);
 
 constexpr unsigned kLow = 2048;
@@ -115,6 +116,7 @@ void Decimate3(benchmark::State& state) {
 }
 BENCHMARK_TEMPLATE(Decimate3, FirKernel::Sse2);
 BENCHMARK_TEMPLATE(Decimate3, FirKernel::Avx);
+BENCHMARK_TEMPLATE(Decimate3, FirKernel::Avx512);
 BENCHMARK_TEMPLATE(Decimate3, FirKernel::Avx2Fma);
 
 template <FirKernel kKernel>
@@ -137,6 +139,7 @@ void Interpolate3(benchmark::State& state) {
 }
 BENCHMARK_TEMPLATE(Interpolate3, FirKernel::Sse2);
 BENCHMARK_TEMPLATE(Interpolate3, FirKernel::Avx);
+BENCHMARK_TEMPLATE(Interpolate3, FirKernel::Avx512);
 BENCHMARK_TEMPLATE(Interpolate3, FirKernel::Avx2Fma);
 
 // One internal block of the chain in both directions: 6144 host-rate samples down, 2048 up.
@@ -162,6 +165,7 @@ void ResamplePair3(benchmark::State& state) {
 }
 BENCHMARK_TEMPLATE(ResamplePair3, FirKernel::Sse2);
 BENCHMARK_TEMPLATE(ResamplePair3, FirKernel::Avx);
+BENCHMARK_TEMPLATE(ResamplePair3, FirKernel::Avx512);
 BENCHMARK_TEMPLATE(ResamplePair3, FirKernel::Avx2Fma);
 
 // The same two directions filtering every high-rate sample (what the pair must beat).
@@ -188,6 +192,7 @@ void FullRatePair(benchmark::State& state) {
 }
 BENCHMARK_TEMPLATE(FullRatePair, FirKernel::Sse2);
 BENCHMARK_TEMPLATE(FullRatePair, FirKernel::Avx);
+BENCHMARK_TEMPLATE(FullRatePair, FirKernel::Avx512);
 BENCHMARK_TEMPLATE(FullRatePair, FirKernel::Avx2Fma);
 
 } // namespace

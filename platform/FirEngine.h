@@ -27,19 +27,21 @@
 
 namespace platform {
 
-// The inner loops the engine can run on. Results of Generic, Sse2 and Avx are bit-identical,
-// so the output does not depend on the machine; Avx2Fma rounds once per tap instead of twice
-// and so differs from them in the last bits: it is never chosen by default.
+// The inner loops the engine can run on. Results of Generic, Sse2, Avx and Avx512 are
+// bit-identical, so the output does not depend on the machine; Avx2Fma rounds once per tap
+// instead of twice and so differs from them in the last bits: it is never chosen by default.
 enum class FirKernel {
     Generic, // plain C++, several outputs per pass; the fallback on non-x86 builds
     Sse2,    // x86 baseline (x86-64 always, 32-bit x86 when built with SSE2)
     Avx2Fma, // 8 lanes with fused multiply-add, only when selected explicitly
     Avx,     // 8 lanes, multiply then add, chosen at run time when the processor has it
+    Avx512,  // 16 lanes, multiply then add (x86-64), chosen at run time before Avx
 };
 
 // True when the kernel is compiled in and the processor (and operating system) can run it.
 bool firKernelAvailable(FirKernel kernel);
-// The fastest available kernel with the reference roundings: Avx, else Sse2, else Generic.
+// The fastest available kernel with the reference roundings: Avx512, else Avx, else Sse2, else
+// Generic.
 FirKernel bestFirKernel();
 // The kernel every FirState uses from now on. Until selectFirKernel is called this is
 // bestFirKernel().

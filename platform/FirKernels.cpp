@@ -9,9 +9,9 @@
 //
 // The AVX kernels are compiled with target attributes and chosen at run time, so the project
 // itself keeps the x86-64 baseline (and builds for 32-bit x86 and non-x86 as well). The AVX
-// kernel multiplies and adds separately like the SSE2 and generic ones, so all three give the
-// same bits and a result does not depend on the machine it was computed on; the fused kernel is
-// faster but rounds differently and is used only when chosen explicitly.
+// and AVX-512 kernels multiply and add separately like the SSE2 and generic ones, so all of
+// them give the same bits and a result does not depend on the machine it was computed on; the fused
+// kernel is faster but rounds differently and is used only when chosen explicitly.
 #include "platform/FirKernels.h"
 
 #include <algorithm>
@@ -152,6 +152,52 @@ VELTRANO_TARGET_AVX void convolveAvx(const float* taps, const std::ptrdiff_t* of
 }
 #endif
 
+// ---- AVX-512: 16 lanes per vector, multiply then add (the same roundings as SSE2), x86-64.
+
+#if VELTRANO_FIR_AVX2 && defined(__x86_64__)
+#define VELTRANO_FIR_AVX512 1
+#define VELTRANO_TARGET_AVX512 __attribute__((target("avx512f")))
+constexpr unsigned kAvx512Vectors = 4;
+constexpr unsigned kAvx512PassLanes = 16 * kAvx512Vectors;
+static_assert(kAvx512PassLanes <= kKernelPad);
+
+VELTRANO_TARGET_AVX512 inline void passAvx512(const float* taps, const std::ptrdiff_t* offsets,
+                                              unsigned tapCount, const float* src, float* out) {
+    __m512 acc[kAvx512Vectors];
+#pragma GCC unroll 4
+    for (unsigned v = 0; v < kAvx512Vectors; ++v) {
+        acc[v] = _mm512_setzero_ps();
+    }
+    for (unsigned k = 0; k < tapCount; ++k) {
+        const __m512 w = _mm512_set1_ps(taps[k]);
+        const float* p = src + offsets[k];
+#pragma GCC unroll 4
+        for (unsigned v = 0; v < kAvx512Vectors; ++v) {
+            acc[v] = _mm512_add_ps(acc[v], _mm512_mul_ps(w, _mm512_loadu_ps(p + 16 * v)));
+        }
+    }
+#pragma GCC unroll 4
+    for (unsigned v = 0; v < kAvx512Vectors; ++v) {
+        _mm512_storeu_ps(out + 16 * v, acc[v]);
+    }
+}
+
+VELTRANO_TARGET_AVX512 void convolveAvx512(const float* taps, const std::ptrdiff_t* offsets,
+                                           unsigned tapCount, const float* src, float* out,
+                                           unsigned count, float* tail) {
+    unsigned l = 0;
+    for (; l + kAvx512PassLanes <= count; l += kAvx512PassLanes) {
+        passAvx512(taps, offsets, tapCount, src + l, out + l);
+    }
+    if (l < count) {
+        passAvx512(taps, offsets, tapCount, src + l, tail);
+        std::copy(tail, tail + (count - l), out + l);
+    }
+}
+#else
+#define VELTRANO_FIR_AVX512 0
+#endif
+
 // ---- AVX2+FMA: 8 lanes per vector, one fused multiply-add per tap.
 
 #if VELTRANO_FIR_AVX2
@@ -203,6 +249,15 @@ bool processorHasAvx() {
 #endif
 }
 
+bool processorHasAvx512() {
+#if VELTRANO_FIR_AVX512
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f");
+#else
+    return false;
+#endif
+}
+
 bool processorHasAvx2Fma() {
 #if VELTRANO_FIR_AVX2
     // libgcc's check includes the operating system's support for the wider registers.
@@ -228,6 +283,10 @@ bool firKernelAvailable(FirKernel kernel) {
         static const bool available = processorHasAvx();
         return available;
     }
+    case FirKernel::Avx512: {
+        static const bool available = processorHasAvx512();
+        return available;
+    }
     case FirKernel::Avx2Fma: {
         static const bool available = processorHasAvx2Fma();
         return available;
@@ -237,6 +296,9 @@ bool firKernelAvailable(FirKernel kernel) {
 }
 
 FirKernel bestFirKernel() {
+    if (firKernelAvailable(FirKernel::Avx512)) {
+        return FirKernel::Avx512;
+    }
     if (firKernelAvailable(FirKernel::Avx)) {
         return FirKernel::Avx;
     }
@@ -383,6 +445,12 @@ ConvolveFn activeConvolve() {
     case FirKernel::Avx:
 #if VELTRANO_FIR_AVX2
         return convolveAvx;
+#else
+        break;
+#endif
+    case FirKernel::Avx512:
+#if VELTRANO_FIR_AVX512
+        return convolveAvx512;
 #else
         break;
 #endif

@@ -222,8 +222,8 @@ TEST(CFirFilter, ChangingTheTapCountKeepsTheNewestHistory) {
 }
 
 TEST(CFirFilter, BlockPathIsContinuousInPlaceAndForgetsNonFiniteInput) {
-    for (FirKernel kernel :
-         {FirKernel::Generic, FirKernel::Sse2, FirKernel::Avx, FirKernel::Avx2Fma}) {
+    for (FirKernel kernel : {FirKernel::Generic, FirKernel::Sse2, FirKernel::Avx, FirKernel::Avx512,
+                             FirKernel::Avx2Fma}) {
         if (!platform::firKernelAvailable(kernel)) {
             continue;
         }

@@ -74,7 +74,8 @@ std::vector<unsigned> randomBlocks(unsigned total, unsigned seed) {
 
 TEST(CResample, BothDirectionsEqualTheirDefinitionsBitForBitInBlocksOfAnyLength) {
     const std::vector<float> x = randomSignal(12000, 1);
-    for (FirKernel kernel : {FirKernel::Sse2, FirKernel::Avx, FirKernel::Avx2Fma}) {
+    for (FirKernel kernel :
+         {FirKernel::Sse2, FirKernel::Avx, FirKernel::Avx512, FirKernel::Avx2Fma}) {
         if (!platform::firKernelAvailable(kernel)) {
             continue;
         }

@@ -221,7 +221,7 @@ TEST_P(FirEngineKernel, StuffingStaysExactWhenTheShortCutDoesNotApply) {
 
 INSTANTIATE_TEST_SUITE_P(Kernels, FirEngineKernel,
                          ::testing::Values(FirKernel::Generic, FirKernel::Sse2, FirKernel::Avx,
-                                           FirKernel::Avx2Fma),
+                                           FirKernel::Avx512, FirKernel::Avx2Fma),
                          [](const ::testing::TestParamInfo<FirKernel>& info) {
                              switch (info.param) {
                              case FirKernel::Generic:
@@ -230,6 +230,8 @@ INSTANTIATE_TEST_SUITE_P(Kernels, FirEngineKernel,
                                  return std::string("Sse2");
                              case FirKernel::Avx:
                                  return std::string("Avx");
+                             case FirKernel::Avx512:
+                                 return std::string("Avx512");
                              case FirKernel::Avx2Fma:
                                  return std::string("Avx2Fma");
                              }
