@@ -170,7 +170,10 @@ bool VeltranoVST::switchOn(VstInt32 index) {
 }
 
 void VeltranoVST::setSampleRate(float rate) {
-    if (!(rate >= 1.0f && rate < 2147483648.0f)) {
+    // Rates outside the table run the stages at the host rate itself, and the hum filter's
+    // buffers grow with the rate: beyond any real host rate the change is ignored (at 2 GHz
+    // the buffers alone would take 1.6 GB).
+    if (!(rate >= 1.0f && rate <= kMaxHostRate)) {
         return;
     }
     const int hostRate = static_cast<int>(rate);

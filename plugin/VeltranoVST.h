@@ -38,8 +38,8 @@ public:
     ~VeltranoVST() override;
 
     // Chooses the internal rate, factors, host block and latency for the host rate (truncated to
-    // an integer) and allocates the block buffers. A rate that is not a finite number of at
-    // least 1 Hz, or beyond 2^31, is ignored.
+    // an integer) and allocates the block buffers. A rate that is not a finite number from 1 Hz
+    // to kMaxHostRate is ignored.
     void setSampleRate(float rate) override;
     void processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) override;
     // Stores the value of a parameter (0 ... 34) or carries out an editor command (43 ... 71),
@@ -73,6 +73,7 @@ public:
     static constexpr unsigned kInternalBlock = 2048; // samples per internal block
     static constexpr unsigned kChainDelay = 2596;    // the stages' bypass delays added up
     static constexpr unsigned kEqTaps = 512;
+    static constexpr float kMaxHostRate = 1536000.0f; // Hz, eight times 192 kHz
 
     VstInt32 decimationFactor() const { return factorF; }
     VstInt32 interpolationFactor() const { return factorG; }

@@ -131,7 +131,7 @@ TEST(Chain, EveryRateReportsItsLatency) {
     EXPECT_EQ(effect->initialDelay, 14188);
     // Rates no host can mean leave everything as it was.
     for (float bad : {0.0f, -44100.0f, std::numeric_limits<float>::quiet_NaN(),
-                      std::numeric_limits<float>::infinity(), 1e30f}) {
+                      std::numeric_limits<float>::infinity(), 1e30f, 2e9f, 1536001.0f}) {
         host.setSampleRate(bad);
         EXPECT_EQ(effect->initialDelay, 14188) << "rate " << bad;
     }
