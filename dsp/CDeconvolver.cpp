@@ -13,6 +13,7 @@
 // added in one fixed tree, so the plain, SSE2, AVX and AVX-512 kernels round identically, and
 // the result never depends on where a block starts.
 #include "dsp/CDeconvolver.h"
+#include "platform/CpuFeatures.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -386,15 +387,13 @@ bool CDeconvolver::kernelAvailable(Kernel which) {
         return VELTRANO_DECONV_SSE2 != 0;
     case Kernel::Avx:
 #if VELTRANO_DECONV_AVX
-        __builtin_cpu_init(); // harmless if done already; needed if called during static init
-        return __builtin_cpu_supports("avx");
+        return platform::cpuHasAvx();
 #else
         return false;
 #endif
     case Kernel::Avx512:
 #if VELTRANO_DECONV_AVX
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx512f");
+        return platform::cpuHasAvx512();
 #else
         return false;
 #endif

@@ -21,6 +21,7 @@
 // c[(h + p) mod L] = e[h + p + 1], c[(p + L - 2) mod L] = e[p - 1], c[p - 1 + h] = e[h + p].
 
 #include "dsp/SquareWaveSearch.h"
+#include "platform/CpuFeatures.h"
 
 #include <algorithm>
 #include <cmath>
@@ -62,16 +63,13 @@ bool SquareWaveSearch::kernelAvailable(Kernel which) {
 #endif
     case Kernel::Avx:
 #if defined(VELTRANO_SQUARE_WAVE_AVX)
-        // libgcc's check includes the operating system's support for the wider registers.
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx");
+        return platform::cpuHasAvx();
 #else
         return false;
 #endif
     case Kernel::Avx512:
 #if defined(VELTRANO_SQUARE_WAVE_AVX512)
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx512f");
+        return platform::cpuHasAvx512();
 #else
         return false;
 #endif

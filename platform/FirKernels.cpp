@@ -13,6 +13,7 @@
 // them give the same bits and a result does not depend on the machine it was computed on; the fused
 // kernel is faster but rounds differently and is used only when chosen explicitly.
 #include "platform/FirKernels.h"
+#include "platform/CpuFeatures.h"
 
 #include <algorithm>
 #include <atomic>
@@ -242,8 +243,7 @@ VELTRANO_TARGET_AVX2_FMA void convolveAvx2Fma(const float* taps, const std::ptrd
 
 bool processorHasAvx() {
 #if VELTRANO_FIR_AVX2
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx");
+    return cpuHasAvx();
 #else
     return false;
 #endif
@@ -251,8 +251,7 @@ bool processorHasAvx() {
 
 bool processorHasAvx512() {
 #if VELTRANO_FIR_AVX512
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f");
+    return cpuHasAvx512();
 #else
     return false;
 #endif
@@ -260,9 +259,7 @@ bool processorHasAvx512() {
 
 bool processorHasAvx2Fma() {
 #if VELTRANO_FIR_AVX2
-    // libgcc's check includes the operating system's support for the wider registers.
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    return cpuHasAvx2Fma();
 #else
     return false;
 #endif

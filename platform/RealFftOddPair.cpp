@@ -14,6 +14,7 @@
 // is formed by the same single-precision operations in the same order whatever the vector width, so
 // results are the same bits on every machine and every run. Tables are made in double precision
 // and rounded once.
+#include "platform/CpuFeatures.h"
 #include "platform/RealFft.h"
 
 #include <cmath>
@@ -612,16 +613,14 @@ bool OddPairRealFft::useWidth(unsigned floats) {
         return true;
 #if VELTRANO_ODD_PAIR_X86
     case 8:
-        __builtin_cpu_init();
-        if (!__builtin_cpu_supports("avx")) {
+        if (!platform::cpuHasAvx()) {
             return false;
         }
         forwardRun = forwardAvx;
         backwardRun = backwardAvx;
         return true;
     case 16:
-        __builtin_cpu_init();
-        if (!__builtin_cpu_supports("avx512f")) {
+        if (!platform::cpuHasAvx512()) {
             return false;
         }
         forwardRun = forwardAvx512;
