@@ -62,8 +62,9 @@ bool isBand(VstInt32 index) {
     return index >= kEqBand0 && index <= kEqBand19;
 }
 
-// Reads "45", "45dB", "45 dB", "-6.5dB"; the unit, when written, must be the setting's.
-double parseNumber(const ParameterInfo& info, const std::string& raw) {
+// Reads "45", "45dB", "45 dB", "-6.5dB"; the unit, when written, must be the setting's. A number
+// beyond the range by no more than `slack` is taken as the range's end.
+double parseNumber(const ParameterInfo& info, const std::string& raw, double slack = 1e-4) {
     const std::string text = trim(raw);
     const char* begin = text.c_str();
     char* end = nullptr;
@@ -76,7 +77,7 @@ double parseNumber(const ParameterInfo& info, const std::string& raw) {
         throw SettingError("setting '" + info.name + "': unit '" + unit + "' where " +
                            unitText(info.unit) + " is expected");
     }
-    if (!std::isfinite(number) || number < info.minimum - 1e-4 || number > info.maximum + 1e-4) {
+    if (!std::isfinite(number) || number < info.minimum - slack || number > info.maximum + slack) {
         char range[96];
         std::snprintf(range, sizeof range, "%g ... %g %s", info.minimum, info.maximum,
                       unitText(info.unit));
@@ -324,8 +325,12 @@ void Settings::parse(const std::string& text, const std::string& source) {
 
 // A processing record lists every parameter's name and its normalized value as stored, written
 // so that it reads back to the same single-precision value: the setting is repeated exactly.
+// Only values the command itself can hold are taken: 0 ... 1, switches 0 or 1, and a value the
+// settings file can write exactly (every value any of the parsers sets is one); a record edited
+// by hand beyond that is refused rather than repeated differently.
 void Settings::parseRecord(const std::string& text, const std::string& source) {
     std::size_t at = text.find("\"parameters\"");
+    std::array<bool, kNumParams> seen{};
     int found = 0;
     const std::string nameKey = "\"name\": \"";
     const std::string valueKey = "\"normalized\": ";
@@ -346,7 +351,31 @@ void Settings::parseRecord(const std::string& text, const std::string& source) {
             throw SettingError(source + ": processing record: parameter '" + name +
                                "' unknown or without a number");
         }
-        values[static_cast<std::size_t>(info->index)] = static_cast<float>(value);
+        const std::string written(number, static_cast<std::size_t>(numberEnd - number));
+        if (value < 0.0 || value > 1.0) {
+            throw SettingError(source + ": processing record: parameter '" + info->name +
+                               "' has the normalized value " + written + " (0 ... 1)");
+        }
+        const float x = value == 0.0 ? 0.0f : static_cast<float>(value); // no -0
+        const bool held =
+            info->unit == Unit::kSwitch
+                ? x == 0.0f || x == 1.0f
+                : normalizedValue(
+                      info->index,
+                      std::strtod(formatWorking(info->index, x, true).c_str(), nullptr)) == x;
+        if (!held) {
+            throw SettingError(source + ": processing record: parameter '" + info->name +
+                               "' has the normalized value " + written +
+                               ", which the command never sets" +
+                               (info->unit == Unit::kSwitch ? " (a switch is 0 or 1)" : ""));
+        }
+        auto& listed = seen[static_cast<std::size_t>(info->index)];
+        if (listed) {
+            throw SettingError(source + ": processing record: parameter '" + info->name +
+                               "' listed twice");
+        }
+        listed = true;
+        values[static_cast<std::size_t>(info->index)] = x;
         ++found;
     }
     if (found != kNumParams) {
@@ -356,17 +385,25 @@ void Settings::parseRecord(const std::string& text, const std::string& source) {
 }
 
 // The report holds every setting, rounded as it prints them: hum frequency to 0.1 Hz, the
-// attenuations and the maximum gain to 0.1 dB or 1 %, the bands to 0.1 dB. A switch printed
-// On is read as on (the report cannot tell 0.5 from 1).
+// attenuations and the maximum gain to 0.1 dB or 1 %, the bands to 0.1 dB. A number beyond its
+// range by no more than that rounding is the range's end (68.18 Hz is printed 68.2). A switch
+// printed On is read as on (the report cannot tell 0.5 from 1). Each of the 35 settings must
+// appear exactly once.
 void Settings::parseReport(const std::string& text, const std::string& source) {
     std::istringstream lines(text);
     std::string line;
     std::string section;
     int number = 0;
-    int bandsRead = 0;
-    int itemsRead = 0;
+    std::array<bool, kNumParams> seen{};
     auto fail = [&](const std::string& why) {
         throw SettingError(source + ":" + std::to_string(number) + ": setup report: " + why);
+    };
+    auto mark = [&](const ParameterInfo& info, const std::string& label) {
+        auto& listed = seen[static_cast<std::size_t>(info.index)];
+        if (listed) {
+            fail("'" + label + "' (" + info.name + ") listed twice");
+        }
+        listed = true;
     };
     while (std::getline(lines, line)) {
         ++number;
@@ -382,20 +419,22 @@ void Settings::parseReport(const std::string& text, const std::string& source) {
         const std::string label = content.substr(0, tab);
         const std::string value = trim(content.substr(tab));
         auto setSwitch = [&](const char* name) {
+            mark(*findParameter(name), label);
             try {
                 apply(name, value == "On" ? "on" : value);
             } catch (const SettingError& error) {
                 fail(error.what());
             }
-            ++itemsRead;
         };
-        auto setValue = [&](const char* name) {
+        auto setValue = [&](const char* name, double rounding) {
+            const ParameterInfo& info = *findParameter(name);
+            mark(info, label);
             try {
-                apply(name, value);
+                values[static_cast<std::size_t>(info.index)] = VeltranoVST::clamp(
+                    normalizedValue(info.index, parseNumber(info, value, rounding + 1e-4)));
             } catch (const SettingError& error) {
                 fail(error.what());
             }
-            ++itemsRead;
         };
         if (!indented) {
             section = label;
@@ -419,35 +458,36 @@ void Settings::parseReport(const std::string& text, const std::string& source) {
         if (label == "Auto-Tracking") {
             setSwitch("hum-auto-track");
         } else if (label == "Frequency") {
-            setValue("hum-frequency");
+            setValue("hum-frequency", 0.05);
         } else if (label == "Reverb") {
             setSwitch("reverb");
         } else if (label == "Aggressive") {
             setSwitch("aggressive");
         } else if (label == "Max Gain") {
-            setValue("max-gain");
+            setValue("max-gain", 0.05);
         } else if (label == "Attenuation") {
             if (section == "Hum Filter") {
-                setValue("hum-attenuation");
+                setValue("hum-attenuation", 0.05);
             } else if (section == "Predictable Noise Reduction") {
-                setValue("predictable-attenuation");
+                setValue("predictable-attenuation", 0.5);
             } else if (section == "Random Noise Reduction") {
-                setValue("random-attenuation");
+                setValue("random-attenuation", 0.5);
             } else {
                 fail("Attenuation outside a section");
             }
         } else if (section == "Equalizer" && label.ends_with(" Hz")) {
-            try {
-                apply("eq", trim(label.substr(0, label.size() - 3)) + "=" + value);
-            } catch (const SettingError& error) {
-                fail(error.what());
+            const std::string frequency = trim(label.substr(0, label.size() - 3));
+            const ParameterInfo* band = findParameter("eq-" + lower(frequency));
+            if (band == nullptr || !isBand(band->index)) {
+                fail("'" + label + "' is not a band");
             }
-            ++bandsRead;
+            setValue(band->name.c_str(), 0.05);
         }
     }
-    if (itemsRead != 15 || bandsRead != kNumEqBands) {
-        throw SettingError(source + ": setup report incomplete (" +
-                           std::to_string(itemsRead + bandsRead) + " of 35 settings found)");
+    const auto found = std::count(seen.begin(), seen.end(), true);
+    if (found != kNumParams) {
+        throw SettingError(source + ": setup report incomplete (" + std::to_string(found) +
+                           " of 35 settings found)");
     }
 }
 

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <random>
 #include <sstream>
 
@@ -161,6 +163,122 @@ TEST(Settings, SetupReportReadsBackWithinItsRounding) {
     std::string text = report.str();
     text.erase(text.find("\tMax Gain"), 10);
     EXPECT_THROW(broken.parse(text, "cut.txt"), SettingError);
+}
+
+// A processing record as the command writes its parameters, with one value replaced, one
+// parameter left out or one listed twice.
+std::string record(const std::string& name = "", const std::string& value = "",
+                   const std::string& missing = "", const std::string& twice = "") {
+    std::string text = "{\n  \"program\": \"veltrano\",\n  \"parameters\": [\n";
+    for (const cli::ParameterInfo& info : cli::parameterTable()) {
+        if (info.name == missing) {
+            continue;
+        }
+        char stored[32];
+        std::snprintf(stored, sizeof stored, "%.9g",
+                      static_cast<double>(cli::defaultValue(info.index)));
+        const std::string entry =
+            "    {\"index\": " + std::to_string(info.index) + ", \"name\": \"" + info.name +
+            "\", \"normalized\": " + (info.name == name ? value : stored) + "},\n";
+        text += entry;
+        if (info.name == twice) {
+            text += entry;
+        }
+    }
+    return text + "  ]\n}\n";
+}
+
+std::string parseError(const std::string& text) {
+    Settings s;
+    try {
+        s.parse(text, "in.json");
+    } catch (const SettingError& error) {
+        return error.what();
+    }
+    return {};
+}
+
+// A record holds what the plug-in stored; values the command never sets (out of 0 ... 1, a
+// switch between on and off, a value no settings file can repeat) and lists that name a
+// parameter twice are refused instead of being repeated differently.
+TEST(Settings, RecordTakesOnlyValuesTheCommandSets) {
+    Settings s;
+    s.parse(record("eq-240", "0.800000011920929"), "in.json");
+    EXPECT_EQ(s.value(kEqBand0 + 1), 0.8f);
+    EXPECT_EQ(s.value(kHumFrequency), kInitialHumFrequency);
+
+    for (const auto& [name, value] :
+         {std::pair<const char*, const char*>{"reverb", "2"},
+          {"aggressive", "0.5"},
+          {"max-gain", "-0.25"},
+          {"hum-attenuation", "1.0000001"},
+          {"eq-80", "1e300"},
+          {"hum-frequency", "1e-30"}, // 44.45 Hz exactly, which reads back as 0
+          {"eq-6000", "1e-12"}}) {
+        const std::string error = parseError(record(name, value));
+        EXPECT_NE(error.find(name), std::string::npos) << name << " " << value << ": " << error;
+        EXPECT_NE(error.find(value), std::string::npos) << error;
+    }
+    EXPECT_NE(
+        parseError(record("", "", "hum-frequency", "max-gain")).find("'max-gain' listed twice"),
+        std::string::npos);
+    EXPECT_NE(parseError(record("", "", "hum-frequency")).find("34 of 35"), std::string::npos);
+
+    // -0 is 0, so that the settings file writes it back the same.
+    Settings zero;
+    zero.parse(record("eq-80", "-0"), "in.json");
+    EXPECT_FALSE(std::signbit(zero.value(kEqBand0)));
+    // The smallest hum frequency step a settings file can write is kept.
+    Settings fine;
+    fine.apply("hum-frequency", "44.450000762939467");
+    ASSERT_GT(fine.value(kHumFrequency), 0.0f);
+    Settings back;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(fine.value(kHumFrequency)));
+    back.parse(record("hum-frequency", text), "in.json");
+    EXPECT_EQ(back.value(kHumFrequency), fine.value(kHumFrequency));
+}
+
+std::string reportOf(const Settings& s) {
+    VeltranoVST plugin(quietHost);
+    s.applyTo(plugin);
+    std::ostringstream report;
+    writeSetupReport(report, plugin, 0);
+    return report.str();
+}
+
+// The report rounds 68.18 Hz to 68.2: the ends of every range read back, a value beyond the
+// rounding does not, and a setting listed twice is refused rather than leaving another at its
+// default.
+TEST(Settings, SetupReportAtTheRangeEnds) {
+    for (const char* ends : {"max", "min"}) {
+        Settings original;
+        for (const cli::ParameterInfo& info : cli::parameterTable()) {
+            original.setNormalized(info.index, ends[1] == 'a' ? 1.0f : 0.0f);
+        }
+        Settings back;
+        back.parse(reportOf(original), "report.txt");
+        for (VstInt32 i = 0; i < kNumParams; ++i) {
+            EXPECT_NEAR(cli::workingValue(i, back.value(i)),
+                        cli::workingValue(i, original.value(i)), 0.051)
+                << ends << " parameter " << i;
+        }
+    }
+    Settings top;
+    top.apply("hum-frequency", "68.18");
+    std::string text = reportOf(top);
+    ASSERT_NE(text.find("68.2 Hz"), std::string::npos);
+    text.replace(text.find("68.2 Hz"), 7, "68.3 Hz");
+    EXPECT_NE(parseError(text).find("hum-frequency"), std::string::npos);
+
+    text = reportOf(Settings());
+    const auto gain = text.find("\tMax Gain");
+    const auto frequency = text.find("\tFrequency");
+    ASSERT_NE(gain, std::string::npos);
+    ASSERT_NE(frequency, std::string::npos);
+    text.replace(frequency, text.find('\n', frequency) - frequency,
+                 text.substr(gain, text.find('\n', gain) - gain));
+    EXPECT_NE(parseError(text).find("listed twice"), std::string::npos) << parseError(text);
 }
 
 TEST(Settings, ShowListsEveryParameter) {
