@@ -117,9 +117,11 @@ Arguments parseArguments(const std::vector<std::string>& args) {
             }
             return args[++i];
         };
-        if (arg[1] != '-' && name.size() > 1 && (name[0] == 'j' || name[0] == 'o')) {
-            // -j4, -oOUT
-            value = name.substr(1);
+        if (arg[1] != '-' && name.size() > 1 && (name[0] == 'j' || name[0] == 'o') &&
+            name != "jobs" && name != "output" && name != "overwrite") {
+            // -j4, -oOUT (all of it: "-oa=b" is the file a=b); a long name with one dash is
+            // still the long option ("-overwrite" is not -o verwrite)
+            value = arg.substr(2);
             name = name.substr(0, 1);
             hasValue = true;
         }

@@ -367,6 +367,20 @@ TEST_F(Command, SettingsFileAndReportGiveTheSameSetting) {
         << run.out;
 }
 
+// Long options work with one dash too; only -j and -o take their value joined to them.
+TEST_F(Command, ShortAndLongOptionsWithOneDash) {
+    const std::string in = writeAudio("in.wav", 8000, 1, 800);
+    for (int run = 0; run < 2; ++run) {
+        const Outcome outcome =
+            veltrano("process " + in + " -output=" + path("out.wav") + " -overwrite -jobs 1");
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+    }
+    const Outcome joined = veltrano("process " + in + " -j1 -o" + path("a=b.wav"));
+    EXPECT_EQ(joined.status, 0) << joined.err;
+    EXPECT_TRUE(fs::exists(path("out.wav")));
+    EXPECT_TRUE(fs::exists(path("a=b.wav")));
+}
+
 TEST_F(Command, DemoWritesItsFolder) {
     const Outcome run = veltrano("demo -o " + path("demo"));
     ASSERT_EQ(run.status, 0) << run.err;
