@@ -23,11 +23,13 @@ cmake --build build-tsan -j "$jobs" --target integration_tests VeltranoVST
 TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/integration/integration_tests \
     --gtest_filter='Concurrency.*' --gtest_brief=1
 
-echo "== fuzzing: the plug-in through its entry points (libFuzzer, ASan, UBSan), one minute"
+echo "== fuzzing (libFuzzer, ASan, UBSan): the plug-in through its entry points and the command"
+echo "   line's settings parsers, one minute each"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DVELTRANO_FUZZ=ON >/dev/null
-cmake --build build-fuzz -j "$jobs" --target plugin_fuzzer
+cmake --build build-fuzz -j "$jobs" --target plugin_fuzzer settings_fuzzer
 bash scripts/fuzz.sh build-fuzz/plugin_fuzzer fuzz/corpus/plugin fuzz/regressions/plugin 60
+bash scripts/fuzz.sh build-fuzz/settings_fuzzer fuzz/corpus/settings fuzz/regressions/settings 60
 
 echo "== Ardour 7 for the real-host tests (ardour.*; skipped where it cannot be installed)"
 if ! command -v ardour7-lua >/dev/null 2>&1; then
