@@ -85,6 +85,22 @@ int CFirFilter::filter(const float* input, float* output, unsigned count, unsign
     return 0;
 }
 
+int CFirFilter::filterAlongside(CFirFilter& second, const float* input, float* output,
+                                float* secondOutput, unsigned count, unsigned* outCount) {
+    if (count == 0) {
+        if (outCount != nullptr) {
+            *outCount = 0;
+        }
+        return 0;
+    }
+    if (input == nullptr || output == nullptr || secondOutput == nullptr || outCount == nullptr) {
+        return 2;
+    }
+    *outCount = count;
+    firState.filterAlongside(second.firState, input, output, secondOutput, count);
+    return 0;
+}
+
 int CFirFilter::filterDecimated(const float* input, unsigned count, unsigned first, unsigned step,
                                 float* output, unsigned* outCount) {
     if (count == 0) {

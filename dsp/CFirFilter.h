@@ -57,6 +57,15 @@ public:
     // Results as setTaps.
     virtual int updateTaps(const float* taps, unsigned count);
 
+    // Block filtering of the same `count` samples through this filter and `second` at once (two
+    // filters always fed the same input, such as a band filter and its complement): `output` and
+    // `secondOutput` receive what filter() on each would write, bit for bit (but for the sign and
+    // payload of a NaN), and both histories advance; the input is read once for both, and
+    // leading taps of `second` that are the negatives of this filter's are not multiplied
+    // again. `output` may be the same array as `input`; `secondOutput` must overlap neither.
+    // Returns 0, or 2 when a pointer is null and count > 0 (nothing changed).
+    int filterAlongside(CFirFilter& second, const float* input, float* output, float* secondOutput,
+                        unsigned count, unsigned* outCount);
     // Block filtering of `count` samples continuing the engine history, like filter(), but
     // only the filtered samples first, first + step, ... (< count) are written, to output[0],
     // output[1], ...; *outCount receives how many. Computes only those samples. `output` needs

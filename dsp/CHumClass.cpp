@@ -163,8 +163,9 @@ int CHumClass::process(const float* input, float* output, unsigned count, unsign
     }
 
     unsigned filtered = 0;
-    bandFilter.filter(input, bandBuffer.get(), count, &filtered);
-    complementFilter.filter(input, complementBuffer.get(), count, &filtered);
+    // The complement's taps are the band's negated but for the centre: one pass makes both.
+    bandFilter.filterAlongside(complementFilter, input, bandBuffer.get(), complementBuffer.get(),
+                               count, &filtered);
     const auto length = static_cast<unsigned>(tapCount);
     const unsigned kept = maxPeriod + length;
     std::memcpy(history.get() + kept, input, count * sizeof(float));

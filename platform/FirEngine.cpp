@@ -143,6 +143,33 @@ void FirState::filter(const float* input, float* output, unsigned count) {
     }
 }
 
+void FirState::filterAlongside(FirState& second, const float* input, float* output,
+                               float* secondOutput, unsigned count) {
+    const unsigned h = historyLength_;
+    if (count == 0 || !ready_ || !second.ready_ || tapCount_ == 0 ||
+        second.tapCount_ != tapCount_ ||
+        std::memcmp(ext_.data(), second.ext_.data(), h * sizeof(float)) != 0) {
+        second.filter(input, secondOutput, count);
+        filter(input, output, count);
+        return;
+    }
+    unsigned shared = 0;
+    while (shared < tapCount_ && second.taps_[shared] == -taps_[shared]) {
+        ++shared;
+    }
+    const detail::ConvolvePairFn convolve = detail::activeConvolvePair();
+    float* ext = ext_.data();
+    for (unsigned done = 0; done < count;) {
+        const unsigned c = std::min(kFirChunk, count - done);
+        std::memcpy(ext + h, input + done, c * sizeof(float));
+        convolve(taps_.data(), second.taps_.data(), offsets_.data(), tapCount_, shared, ext + h,
+                 output + done, secondOutput + done, c, tail_.data(), second.tail_.data());
+        std::memmove(ext, ext + c, h * sizeof(float));
+        done += c;
+    }
+    std::memcpy(second.ext_.data(), ext, h * sizeof(float));
+}
+
 void FirState::preparePolyphase(unsigned step) {
     if (phaseTapsValid_ && phaseTapsStep_ == step) {
         return;

@@ -86,6 +86,17 @@ public:
     // (not otherwise overlapping). Requires ready(); a state that is not ready writes zeros.
     void filter(const float* input, float* output, unsigned count);
 
+    // Filters the same `count` samples through this state and `second` in one pass over the
+    // input: `output` receives what filter() would write here and `secondOutput` what
+    // second.filter() would write, bit for bit (but for the sign and payload of a NaN), and both
+    // histories advance. Faster than the two calls when the two states hold the same number of
+    // taps and identical histories (as two filters always fed the same input do), most of all
+    // when the second's leading taps are the negatives of this one's (a filter and its
+    // complement); otherwise it makes the two calls. `output` may be the same array as `input`;
+    // `secondOutput` must overlap neither.
+    void filterAlongside(FirState& second, const float* input, float* output, float* secondOutput,
+                         unsigned count);
+
     // Filters `count` samples continuing the history like filter(), but writes only the filtered
     // samples first, first + step, first + 2 step, ... (< count) to output[0], output[1], ...
     // and returns how many it wrote. `output` needs room for that many; it may be the same

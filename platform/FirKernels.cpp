@@ -241,6 +241,160 @@ VELTRANO_TARGET_AVX2_FMA void convolveAvx2Fma(const float* taps, const std::ptrd
 }
 #endif
 
+// ---- Pairs: two tap sets of one length over one source in a single pass (filterAlongside).
+// Each source vector is loaded once for both sets. The first `shared` taps of B are the
+// negatives of A's, so B's partial sum after them is exactly the negative of A's (rounding to
+// nearest is symmetric), and it is taken as +0 - A's sum: that also gives +0 for a zero sum, as
+// B's own accumulation from +0 would (such a sum is never -0). Every other step is B's own, in
+// tap order, so both outputs are those of the single kernel bit for bit (a NaN may differ in
+// sign and payload).
+
+// Accumulators of each set per pass: half those of a single filter, so that both sets' fit in
+// the registers.
+constexpr unsigned kPairVectors = kVectorsPerPass / 2;
+
+inline void pairPassGeneric(const float* tapsA, const float* tapsB, const std::ptrdiff_t* offsets,
+                            unsigned tapCount, unsigned shared, const float* src, float* outA,
+                            float* outB) {
+    float a[kGenericLanes] = {};
+    float b[kGenericLanes];
+    unsigned k = 0;
+    for (; k < shared; ++k) {
+        const float w = tapsA[k];
+        const float* p = src + offsets[k];
+        for (unsigned j = 0; j < kGenericLanes; ++j) {
+            a[j] = a[j] + w * p[j];
+        }
+    }
+    for (unsigned j = 0; j < kGenericLanes; ++j) {
+        b[j] = 0.0f - a[j];
+    }
+    for (; k < tapCount; ++k) {
+        const float wa = tapsA[k];
+        const float wb = tapsB[k];
+        const float* p = src + offsets[k];
+        for (unsigned j = 0; j < kGenericLanes; ++j) {
+            a[j] = a[j] + wa * p[j];
+            b[j] = b[j] + wb * p[j];
+        }
+    }
+    std::copy(a, a + kGenericLanes, outA);
+    std::copy(b, b + kGenericLanes, outB);
+}
+
+// The body of one vector kernel's pair pass: Vec holds `width` floats; MulAdd(acc, w, x) is
+// the kernel's multiply-add step.
+#define VELTRANO_PAIR_PASS(Vec, width, Zero, Set1, Load, Store, MulAdd, Sub)                       \
+    do {                                                                                           \
+        Vec a[kPairVectors];                                                                       \
+        Vec b[kPairVectors];                                                                       \
+        _Pragma("GCC unroll 8") for (unsigned v = 0; v < kPairVectors; ++v) {                      \
+            a[v] = Zero();                                                                         \
+        }                                                                                          \
+        unsigned k = 0;                                                                            \
+        for (; k < shared; ++k) {                                                                  \
+            const Vec w = Set1(tapsA[k]);                                                          \
+            const float* p = src + offsets[k];                                                     \
+            _Pragma("GCC unroll 8") for (unsigned v = 0; v < kPairVectors; ++v) {                  \
+                a[v] = MulAdd(a[v], w, Load(p + (width)*v));                                       \
+            }                                                                                      \
+        }                                                                                          \
+        _Pragma("GCC unroll 8") for (unsigned v = 0; v < kPairVectors; ++v) {                      \
+            b[v] = Sub(Zero(), a[v]);                                                              \
+        }                                                                                          \
+        for (; k < tapCount; ++k) {                                                                \
+            const Vec wa = Set1(tapsA[k]);                                                         \
+            const Vec wb = Set1(tapsB[k]);                                                         \
+            const float* p = src + offsets[k];                                                     \
+            _Pragma("GCC unroll 8") for (unsigned v = 0; v < kPairVectors; ++v) {                  \
+                const Vec x = Load(p + (width)*v);                                                 \
+                a[v] = MulAdd(a[v], wa, x);                                                        \
+                b[v] = MulAdd(b[v], wb, x);                                                        \
+            }                                                                                      \
+        }                                                                                          \
+        _Pragma("GCC unroll 8") for (unsigned v = 0; v < kPairVectors; ++v) {                      \
+            Store(outA + (width)*v, a[v]);                                                         \
+            Store(outB + (width)*v, b[v]);                                                         \
+        }                                                                                          \
+    } while (false)
+
+// The block loop around a pair pass of `lanes` outputs (the last, partial pass into the tails).
+#define VELTRANO_PAIR_CONVOLVE(pass, lanes)                                                        \
+    do {                                                                                           \
+        unsigned l = 0;                                                                            \
+        for (; l + (lanes) <= count; l += (lanes)) {                                               \
+            pass(tapsA, tapsB, offsets, tapCount, shared, src + l, outA + l, outB + l);            \
+        }                                                                                          \
+        if (l < count) {                                                                           \
+            pass(tapsA, tapsB, offsets, tapCount, shared, src + l, tailA, tailB);                  \
+            std::copy(tailA, tailA + (count - l), outA + l);                                       \
+            std::copy(tailB, tailB + (count - l), outB + l);                                       \
+        }                                                                                          \
+    } while (false)
+
+#define VELTRANO_PAIR_ARGS                                                                         \
+    const float *tapsA, const float *tapsB, const std::ptrdiff_t *offsets, unsigned tapCount,      \
+        unsigned shared, const float *src
+#define VELTRANO_PAIR_CONVOLVE_ARGS                                                                \
+    VELTRANO_PAIR_ARGS, float *outA, float *outB, unsigned count, float *tailA, float *tailB
+
+void convolvePairGeneric(VELTRANO_PAIR_CONVOLVE_ARGS) {
+    VELTRANO_PAIR_CONVOLVE(pairPassGeneric, kGenericLanes);
+}
+
+#if VELTRANO_FIR_SSE2
+inline __m128 mulAddSse2(__m128 acc, __m128 w, __m128 x) {
+    return _mm_add_ps(acc, _mm_mul_ps(w, x));
+}
+inline void pairPassSse2(VELTRANO_PAIR_ARGS, float* outA, float* outB) {
+    VELTRANO_PAIR_PASS(__m128, 4, _mm_setzero_ps, _mm_set1_ps, _mm_loadu_ps, _mm_storeu_ps,
+                       mulAddSse2, _mm_sub_ps);
+}
+void convolvePairSse2(VELTRANO_PAIR_CONVOLVE_ARGS) {
+    VELTRANO_PAIR_CONVOLVE(pairPassSse2, 4 * kPairVectors);
+}
+#endif
+
+#if VELTRANO_FIR_AVX2
+VELTRANO_TARGET_AVX inline __m256 mulAddAvx(__m256 acc, __m256 w, __m256 x) {
+    return _mm256_add_ps(acc, _mm256_mul_ps(w, x));
+}
+VELTRANO_TARGET_AVX inline __m256 set1Avx(float w) {
+    return _mm256_set1_ps(w);
+}
+VELTRANO_TARGET_AVX inline void pairPassAvx(VELTRANO_PAIR_ARGS, float* outA, float* outB) {
+    VELTRANO_PAIR_PASS(__m256, 8, _mm256_setzero_ps, set1Avx, _mm256_loadu_ps, _mm256_storeu_ps,
+                       mulAddAvx, _mm256_sub_ps);
+}
+VELTRANO_TARGET_AVX void convolvePairAvx(VELTRANO_PAIR_CONVOLVE_ARGS) {
+    VELTRANO_PAIR_CONVOLVE(pairPassAvx, 8 * kPairVectors);
+}
+
+VELTRANO_TARGET_AVX2_FMA inline __m256 mulAddFma(__m256 acc, __m256 w, __m256 x) {
+    return _mm256_fmadd_ps(w, x, acc);
+}
+VELTRANO_TARGET_AVX2_FMA inline void pairPassAvx2Fma(VELTRANO_PAIR_ARGS, float* outA, float* outB) {
+    VELTRANO_PAIR_PASS(__m256, 8, _mm256_setzero_ps, _mm256_set1_ps, _mm256_loadu_ps,
+                       _mm256_storeu_ps, mulAddFma, _mm256_sub_ps);
+}
+VELTRANO_TARGET_AVX2_FMA void convolvePairAvx2Fma(VELTRANO_PAIR_CONVOLVE_ARGS) {
+    VELTRANO_PAIR_CONVOLVE(pairPassAvx2Fma, 8 * kPairVectors);
+}
+#endif
+
+#if VELTRANO_FIR_AVX512
+VELTRANO_TARGET_AVX512 inline __m512 mulAddAvx512(__m512 acc, __m512 w, __m512 x) {
+    return _mm512_add_ps(acc, _mm512_mul_ps(w, x));
+}
+VELTRANO_TARGET_AVX512 inline void pairPassAvx512(VELTRANO_PAIR_ARGS, float* outA, float* outB) {
+    VELTRANO_PAIR_PASS(__m512, 16, _mm512_setzero_ps, _mm512_set1_ps, _mm512_loadu_ps,
+                       _mm512_storeu_ps, mulAddAvx512, _mm512_sub_ps);
+}
+VELTRANO_TARGET_AVX512 void convolvePairAvx512(VELTRANO_PAIR_CONVOLVE_ARGS) {
+    VELTRANO_PAIR_CONVOLVE(pairPassAvx512, 16 * kPairVectors);
+}
+#endif
+
 bool processorHasAvx() {
 #if VELTRANO_FIR_AVX2
     return cpuHasAvx();
@@ -459,6 +613,38 @@ ConvolveFn activeConvolve() {
 #endif
     }
     return convolveGeneric;
+}
+
+ConvolvePairFn activeConvolvePair() {
+    switch (activeFirKernel()) {
+    case FirKernel::Generic:
+        break;
+    case FirKernel::Sse2:
+#if VELTRANO_FIR_SSE2
+        return convolvePairSse2;
+#else
+        break;
+#endif
+    case FirKernel::Avx:
+#if VELTRANO_FIR_AVX2
+        return convolvePairAvx;
+#else
+        break;
+#endif
+    case FirKernel::Avx512:
+#if VELTRANO_FIR_AVX512
+        return convolvePairAvx512;
+#else
+        break;
+#endif
+    case FirKernel::Avx2Fma:
+#if VELTRANO_FIR_AVX2
+        return convolvePairAvx2Fma;
+#else
+        break;
+#endif
+    }
+    return convolvePairGeneric;
 }
 
 } // namespace detail

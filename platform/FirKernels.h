@@ -22,6 +22,18 @@ using ConvolveFn = void (*)(const float* taps, const std::ptrdiff_t* offsets, un
 // The routine of the active kernel.
 ConvolveFn activeConvolve();
 
+// Two tap sets of `tapCount` taps over the same source in one pass: outA as ConvolveFn gives
+// for tapsA, outB as it gives for tapsB, bit for bit (but for the sign and payload of a NaN).
+// The first `shared` taps of B must be the negatives of A's (tapsB[k] == -tapsA[k]); B's sum is
+// then not accumulated over them but taken from A's. Tails as ConvolveFn, one per set.
+using ConvolvePairFn = void (*)(const float* tapsA, const float* tapsB,
+                                const std::ptrdiff_t* offsets, unsigned tapCount, unsigned shared,
+                                const float* src, float* outA, float* outB, unsigned count,
+                                float* tailA, float* tailB);
+
+// The pair routine of the active kernel.
+ConvolvePairFn activeConvolvePair();
+
 // Splits `count` groups of `step` samples into `step` rows: row i (at rowBase + i * rowStride)
 // receives src[step q + i] at index q. Pure data movement, the same on every kernel.
 void deinterleave(const float* src, unsigned step, float* rowBase, std::ptrdiff_t rowStride,
