@@ -77,7 +77,9 @@ void CHumDetect::reset() {
     const float longest = std::ceil(sampleRate / (kMinHumFrequency * kLongestFactor));
     const unsigned periods = longest > 0.0f && longest < 1e6f ? static_cast<unsigned>(longest) : 0;
     if (search.prepare(frameLength, periods)) {
-        matches = obtain(periods + 1);
+        // One frame's results, then two frames' over a range one period wider on each side.
+        matchesLength = periods + 1;
+        matches = obtain(std::size_t{3} * matchesLength);
     }
     humFilter.initFilters();
     humFilter.allocate();
@@ -144,9 +146,17 @@ int CHumDetect::process(const float* input, float* output, unsigned count, unsig
     }
     unsigned offset = 0;
     const unsigned frame = frameLength;
-    for (; frame > 0 && count - offset >= frame; offset += frame) {
-        detect(input + offset);
+    while (frame > 0 && count - offset >= frame) {
+        if (count - offset >= 2 * frame && detectPair(input + offset, input + offset + frame)) {
+            // Both detections done, in order; each frame filtered after its own.
+            status |= filterPiece(input + offset, output + offset, frame, attenuationDb);
+            offset += frame;
+            finishPair(input + offset);
+        } else {
+            detect(input + offset);
+        }
         status |= filterPiece(input + offset, output + offset, frame, attenuationDb);
+        offset += frame;
     }
     if (offset < count) {
         status |= filterPiece(input + offset, output + offset, count - offset, attenuationDb);
@@ -155,10 +165,7 @@ int CHumDetect::process(const float* input, float* output, unsigned count, unsig
     return status;
 }
 
-unsigned CHumDetect::detect(const float* frame) {
-    if (frame == nullptr || !matches || search.getFrameLength() != frameLength) {
-        return 0;
-    }
+bool CHumDetect::finiteFrame(const float* frame) const {
     // A sample is not finite when its exponent bits are all set; every sample looked at (no
     // early exit, integers only), so that the check runs in vectors.
     unsigned nonFinite = 0;
@@ -167,9 +174,10 @@ unsigned CHumDetect::detect(const float* frame) {
         std::memcpy(&bits, frame + k, sizeof bits);
         nonFinite |= static_cast<unsigned>((bits & 0x7f800000u) == 0x7f800000u);
     }
-    if (nonFinite != 0) {
-        return 0;
-    }
+    return nonFinite == 0;
+}
+
+bool CHumDetect::searchRange(Range& range) const {
     float centre = isUnset(smoothAverage) ? static_cast<float>(frequency) : smoothAverage;
     const float lowest = minFrequency;
     const float highest = maxFrequency;
@@ -182,32 +190,90 @@ unsigned CHumDetect::detect(const float* frame) {
     const float shortest = std::floor(sampleRate / (centre * kShortestFactor));
     const float longest = std::ceil(sampleRate / (centre * kLongestFactor));
     if (!(shortest >= 0.0f) || !(longest >= 0.0f)) {
-        return 0;
+        return false;
     }
     const auto capacity = static_cast<float>(search.getLongestPeriod());
-    const unsigned lo = std::max(SquareWaveSearch::kShortestPeriod,
-                                 static_cast<unsigned>(std::min(shortest, capacity)));
-    const unsigned hi = static_cast<unsigned>(std::min(longest, capacity));
+    range.lo = std::max(SquareWaveSearch::kShortestPeriod,
+                        static_cast<unsigned>(std::min(shortest, capacity)));
+    range.hi = static_cast<unsigned>(std::min(longest, capacity));
+    range.centre = centre;
+    return range.hi >= range.lo;
+}
 
-    if (hi < lo) {
-        return 0;
-    }
-    if (!search.match(frame, lo, hi, matches.get())) {
-        return 0;
-    }
+unsigned CHumDetect::decide(const float* found, const Range& range) {
     float best = 0.0f;
     unsigned bestPeriod = 0;
-    for (unsigned period = lo; period <= hi; ++period) {
-        if (matches[period - lo] > best) { // ties keep the shorter period
-            best = matches[period - lo];
+    for (unsigned period = range.lo; period <= range.hi; ++period) {
+        if (found[period - range.lo] > best) { // ties keep the shorter period
+            best = found[period - range.lo];
             bestPeriod = period;
         }
     }
     if (bestPeriod == 0 || !std::isfinite(best)) {
         return 0;
     }
-    updateTracking(sampleRate / static_cast<float>(bestPeriod), centre);
+    updateTracking(sampleRate / static_cast<float>(bestPeriod), range.centre);
     return bestPeriod;
+}
+
+unsigned CHumDetect::detect(const float* frame) {
+    if (frame == nullptr || !matches || search.getFrameLength() != frameLength) {
+        return 0;
+    }
+    Range range;
+    if (!finiteFrame(frame) || !searchRange(range)) {
+        return 0;
+    }
+    if (!search.match(frame, range.lo, range.hi, matches.get())) {
+        return 0;
+    }
+    return decide(matches.get(), range);
+}
+
+bool CHumDetect::detectPair(const float* first, const float* second) {
+    // The second frame's range depends on what the first one's detection does to the search
+    // centre, which moves by far less than a period per frame: both are searched over the first
+    // one's range widened by a period on each side, and the second frame is searched again
+    // alone in the rare case its range reaches beyond that. A period's result depends only on
+    // the frame, so the detections are exactly those made one frame at a time.
+    pairReady = false;
+    if (!matches || search.getFrameLength() != frameLength || !finiteFrame(first) ||
+        !finiteFrame(second)) {
+        return false;
+    }
+    Range range;
+    if (!searchRange(range)) {
+        return false;
+    }
+    const unsigned lo = std::max(SquareWaveSearch::kShortestPeriod, range.lo - 1);
+    const unsigned hi = std::min(search.getLongestPeriod(), range.hi + 1);
+    float* firstFound = matches.get() + matchesLength;
+    float* secondFound = firstFound + matchesLength;
+    if (!search.matchPair(first, second, lo, hi, firstFound, secondFound)) {
+        return false;
+    }
+    decide(firstFound + (range.lo - lo), range);
+    pairLo = lo;
+    pairHi = hi;
+    pairReady = true;
+    return true;
+}
+
+unsigned CHumDetect::finishPair(const float* second) {
+    if (!pairReady) {
+        return detect(second);
+    }
+    pairReady = false;
+    Range range;
+    if (!searchRange(range)) {
+        return 0;
+    }
+    if (range.lo < pairLo || range.hi > pairHi) {
+        return search.match(second, range.lo, range.hi, matches.get())
+                   ? decide(matches.get(), range)
+                   : 0;
+    }
+    return decide(matches.get() + 2 * matchesLength + (range.lo - pairLo), range);
 }
 
 void CHumDetect::updateTracking(float estimate, float centre) {

@@ -100,7 +100,31 @@ private:
     // through unchanged and returns 1.
     int filterPiece(const float* input, float* output, unsigned count, float attenuationDb);
 
+    // A detection's search: periods lo ... hi around the search centre.
+    struct Range {
+        unsigned lo = 0;
+        unsigned hi = 0;
+        float centre = 0.0f;
+    };
+    // True when every sample of the frame is finite.
+    bool finiteFrame(const float* frame) const;
+    // The search range of the next detection; false when there is none.
+    bool searchRange(Range& range) const;
+    // Picks the best period of `found` (results for range.lo ... range.hi) and updates the
+    // tracker; returns it, or 0 when there is none.
+    unsigned decide(const float* found, const Range& range);
+    // Searches two consecutive frames at once and makes the first one's detection; the
+    // second's is made by finishPair. False when nothing was done (a frame is not finite, or
+    // no search): then both are detected one at a time.
+    bool detectPair(const float* first, const float* second);
+    unsigned finishPair(const float* second);
+
     unsigned workCapacity = 0;        // samples workBuffer holds (0: missing)
     SquareWaveSearch search;          // square-wave correlation of a frame over periods, phases
-    std::unique_ptr<float[]> matches; // the search's result per period of the range
+    std::unique_ptr<float[]> matches; // the search's results per period: one frame's, then two
+                                      // frames' of a pair (matchesLength each)
+    unsigned matchesLength = 0;       // periods each part of matches holds
+    unsigned pairLo = 0;              // range of the pair's results
+    unsigned pairHi = 0;
+    bool pairReady = false; // the second frame of a pair awaits its detection
 };

@@ -102,6 +102,7 @@ bool SquareWaveSearch::selectKernel(Kernel which) {
 bool SquareWaveSearch::prepare(unsigned frameSamples, unsigned longest) {
     buffer.reset();
     columns = nullptr;
+    patterns = nullptr;
     padded.reset();
     turned.reset();
     slotKey.reset();
@@ -120,10 +121,12 @@ bool SquareWaveSearch::prepare(unsigned frameSamples, unsigned longest) {
     const unsigned slots = std::max(kChunk, 2 * ((range / 2 + kLanes - 1) / kLanes) + 2);
     // Column sums c[0] ... of every lane start on a 64-byte boundary (e[1], see above).
     const unsigned extAligned = (ext + 15) / 16 * 16;
-    buffer.reset(new (std::nothrow) float[kColumnLanes * extAligned + kLanes * weights + 16]());
+    buffer.reset(
+        new (std::nothrow) float[kFrames * kColumnLanes * extAligned + kLanes * weights + 16]());
     turned.reset(new (std::nothrow) float[std::size_t{slots} * frameSamples * kLanes]());
     slotKey.reset(new (std::nothrow) unsigned[slots]());
-    padded.reset(new (std::nothrow) float[std::size_t{frameSamples} + longest + 32]());
+    const std::size_t paddedFrame = std::size_t{frameSamples} + longest + 32;
+    padded.reset(new (std::nothrow) float[kFrames * paddedFrame]());
     if (!buffer || !turned || !slotKey || !padded) {
         padded.reset();
         buffer.reset();
@@ -136,6 +139,8 @@ bool SquareWaveSearch::prepare(unsigned frameSamples, unsigned longest) {
     extStride = extAligned;
     const auto address = reinterpret_cast<std::uintptr_t>(buffer.get() + 1);
     columns = buffer.get() + (64 - address % 64) % 64 / sizeof(float);
+    patterns = columns + kFrames * kColumnLanes * extStride;
+    paddedStride = paddedFrame;
     weightStride = weights;
     slotCount = slots;
     return true;
@@ -318,7 +323,7 @@ void SquareWaveSearch::preparePattern(unsigned lane, unsigned period) {
     const unsigned h = period / 2;
     // One period of the weight pattern, then its first four weights again, so that four
     // consecutive weights can be read from any offset within the period.
-    float* w = columns + kColumnLanes * extStride + lane * weightStride;
+    float* w = patterns + lane * weightStride;
     if (period % 2 == 0) {
         std::fill(w, w + h, 1.0f);
         std::fill(w + h, w + period, -1.0f);
@@ -330,6 +335,36 @@ void SquareWaveSearch::preparePattern(unsigned lane, unsigned period) {
         w[2 * h] = -0.75f;
     }
     std::copy(w, w + 4, w + period);
+}
+
+// Groups of up to eight periods of one parity, first the parity of `first`, then the other,
+// handed to `flush` in chunks of up to kChunk groups.
+template <class Flush>
+void SquareWaveSearch::forEachChunk(unsigned first, unsigned last, Flush&& flush) {
+    Group groups[kChunk];
+    unsigned count = 0;
+    unsigned groupIndex = 0;
+    for (unsigned start = first; start <= last && start < first + 2; ++start) {
+        for (unsigned period0 = start; period0 <= last; period0 += 2 * kLanes) {
+            Group& group = groups[count++];
+            group.lanes = 0;
+            for (unsigned period = period0; period <= last && group.lanes < kLanes; period += 2) {
+                group.periods[group.lanes++] = period;
+            }
+            for (unsigned i = group.lanes; i < kLanes; ++i) {
+                group.periods[i] = group.periods[group.lanes - 1];
+            }
+            // Slots are used round robin; a chunk never holds two groups in one slot.
+            group.slot = groupIndex++ % slotCount;
+            if (count == kChunk) {
+                flush(static_cast<const Group*>(groups), count);
+                count = 0;
+            }
+        }
+    }
+    if (count > 0) {
+        flush(static_cast<const Group*>(groups), count);
+    }
 }
 
 bool SquareWaveSearch::match(const float* x, unsigned first, unsigned last, float* matches) {
@@ -345,17 +380,19 @@ bool SquareWaveSearch::match(const float* x, unsigned first, unsigned last, floa
         }
         return true;
     }
+#if defined(VELTRANO_SQUARE_WAVE_AVX512)
+    if (kernel == Kernel::Avx512) {
+        matchAvx512(&x, 1, first, last, &matches);
+        return true;
+    }
+#endif
 #if defined(VELTRANO_SQUARE_WAVE_SSE2)
     // The frame, then zeros (written once in prepare) for the column sums.
     std::copy(x, x + frameLength, padded.get());
     const float* xp = padded.get();
-    // Groups of up to eight periods of one parity, first the parity of `first`, then the other,
-    // handled in chunks of kChunk groups: phase 0 of the whole chunk in one pass over the frame,
-    // then the phase steps, two groups of one parity together where the kernel can.
-    Group groups[kChunk];
-    unsigned count = 0;
-    unsigned groupIndex = 0;
-    auto flush = [&]() {
+    // Per chunk: phase 0 of the whole chunk in one pass over the frame, then the phase steps,
+    // two groups of one parity together where the kernel can.
+    forEachChunk(first, last, [&](const Group* groups, unsigned count) {
         const float* weights[kChunk];
         for (unsigned g = 0; g < count; ++g) {
             weights[g] = turnedWeights(groups[g]);
@@ -363,43 +400,19 @@ bool SquareWaveSearch::match(const float* x, unsigned first, unsigned last, floa
         float sums[kChunk * kLanes];
         float groupMatches[kChunk * kLanes];
 #if defined(VELTRANO_SQUARE_WAVE_AVX)
-        if (kernel == Kernel::Avx || kernel == Kernel::Avx512) {
-            const bool wide = kernel == Kernel::Avx512;
-#if defined(VELTRANO_SQUARE_WAVE_AVX512)
-            if (wide) {
-                phaseZeroAvx512(x, weights, count, sums);
-            } else
-#endif
-            {
-                phaseZeroAvx(x, weights, count, sums);
-            }
-            const unsigned longestRun = wide ? kRun : 2;
+        if (kernel == Kernel::Avx) {
+            phaseZeroAvx(x, weights, count, sums);
             for (unsigned g = 0; g < count;) {
-                unsigned run = 1;
-                while (run < longestRun && g + run < count &&
-                       groups[g + run].periods[0] % 2 == groups[g].periods[0] % 2) {
-                    ++run;
-                }
+                const unsigned run =
+                    (g + 1 < count && groups[g + 1].periods[0] % 2 == groups[g].periods[0] % 2) ? 2
+                                                                                                : 1;
                 for (unsigned r = 0; r < run; ++r) {
                     for (unsigned i = 0; i < groups[g + r].lanes; ++i) {
-                        float* e = columns + (r * kLanes + i) * extStride;
-#if defined(VELTRANO_SQUARE_WAVE_AVX512)
-                        if (wide) {
-                            paddedColumnSumsAvx512(xp, frameLength, groups[g + r].periods[i], e);
-                            continue;
-                        }
-#endif
-                        paddedColumnSumsAvx(xp, frameLength, groups[g + r].periods[i], e);
+                        paddedColumnSumsAvx(xp, frameLength, groups[g + r].periods[i],
+                                            columns + (r * kLanes + i) * extStride);
                     }
                 }
-#if defined(VELTRANO_SQUARE_WAVE_AVX512)
-                if (wide) {
-                    stepsAvx512(groups + g, run, sums + g * kLanes, groupMatches + g * kLanes);
-                } else
-#endif
-                {
-                    stepsAvx(groups + g, run, sums + g * kLanes, groupMatches + g * kLanes);
-                }
+                stepsAvx(groups + g, run, sums + g * kLanes, groupMatches + g * kLanes);
                 g += run;
             }
         } else
@@ -419,37 +432,93 @@ bool SquareWaveSearch::match(const float* x, unsigned first, unsigned last, floa
                 matches[groups[g].periods[i] - first] = groupMatches[g * kLanes + i];
             }
         }
-        count = 0;
-    };
-    for (unsigned start = first; start <= last && start < first + 2; ++start) {
-        for (unsigned period0 = start; period0 <= last; period0 += 2 * kLanes) {
-            Group& group = groups[count++];
-            group.lanes = 0;
-            for (unsigned period = period0; period <= last && group.lanes < kLanes; period += 2) {
-                group.periods[group.lanes++] = period;
-            }
-            for (unsigned i = group.lanes; i < kLanes; ++i) {
-                group.periods[i] = group.periods[group.lanes - 1];
-            }
-            // Slots are used round robin; a chunk never holds two groups in one slot.
-            group.slot = groupIndex++ % slotCount;
-            if (count == kChunk) {
-                flush();
-            }
-        }
-    }
-    if (count > 0) {
-        flush();
-    }
+    });
 #endif
     return true;
 }
+
+bool SquareWaveSearch::matchPair(const float* frameA, const float* frameB, unsigned first,
+                                 unsigned last, float* matchesA, float* matchesB) {
+    if (frameA == nullptr || frameB == nullptr || matchesA == nullptr || matchesB == nullptr ||
+        !buffer || first < kShortestPeriod || last > longestPeriod || last < first) {
+        return false;
+    }
+#if defined(VELTRANO_SQUARE_WAVE_AVX512)
+    if (kernel == Kernel::Avx512) {
+        const float* frames[kFrames] = {frameA, frameB};
+        float* matches[kFrames] = {matchesA, matchesB};
+        matchAvx512(frames, kFrames, first, last, matches);
+        return true;
+    }
+#endif
+    return match(frameA, first, last, matchesA) && match(frameB, first, last, matchesB);
+}
+
+#if defined(VELTRANO_SQUARE_WAVE_AVX512)
+void SquareWaveSearch::matchAvx512(const float* const* frames, unsigned frameCount, unsigned first,
+                                   unsigned last, float* const* matches) {
+    // Each frame, then zeros (written once in prepare) for the column sums.
+    const float* xp[kFrames] = {};
+    for (unsigned f = 0; f < frameCount; ++f) {
+        float* to = padded.get() + f * paddedStride;
+        std::copy(frames[f], frames[f] + frameLength, to);
+        xp[f] = to;
+    }
+    // Per chunk: phase 0 of the whole chunk in one pass over the frames, then the phase steps of
+    // up to four groups of one parity of every frame side by side.
+    forEachChunk(first, last, [&](const Group* groups, unsigned count) {
+        const float* weights[kChunk];
+        for (unsigned g = 0; g < count; ++g) {
+            weights[g] = turnedWeights(groups[g]);
+        }
+        float sums[kFrames][kChunk * kLanes];
+        float groupMatches[kFrames][kChunk * kLanes];
+        if (frameCount == 2) {
+            float* to[kFrames] = {sums[0], sums[1]};
+            phaseZeroPairAvx512(frames, weights, count, to);
+        } else {
+            phaseZeroAvx512(frames[0], weights, count, sums[0]);
+        }
+        for (unsigned g = 0; g < count;) {
+            unsigned run = 1;
+            while (run < kRun && g + run < count &&
+                   groups[g + run].periods[0] % 2 == groups[g].periods[0] % 2) {
+                ++run;
+            }
+            for (unsigned f = 0; f < frameCount; ++f) {
+                for (unsigned r = 0; r < run; ++r) {
+                    for (unsigned i = 0; i < groups[g + r].lanes; ++i) {
+                        paddedColumnSumsAvx512(xp[f], frameLength, groups[g + r].periods[i],
+                                               columns +
+                                                   (f * kColumnLanes + r * kLanes + i) * extStride);
+                    }
+                }
+            }
+            const float* from[kFrames] = {sums[0] + g * kLanes, sums[1] + g * kLanes};
+            float* to[kFrames] = {groupMatches[0] + g * kLanes, groupMatches[1] + g * kLanes};
+            if (frameCount == 2) {
+                stepsAvx512<2>(groups + g, run, from, to);
+            } else {
+                stepsAvx512<1>(groups + g, run, from, to);
+            }
+            g += run;
+        }
+        for (unsigned f = 0; f < frameCount; ++f) {
+            for (unsigned g = 0; g < count; ++g) {
+                for (unsigned i = 0; i < groups[g].lanes; ++i) {
+                    matches[f][groups[g].periods[i] - first] = groupMatches[f][g * kLanes + i];
+                }
+            }
+        }
+    });
+}
+#endif
 
 void SquareWaveSearch::matchPlain(const float* x, unsigned period, float* match) {
     const unsigned n = frameLength;
     const unsigned h = period / 2;
     const float* e = columns;
-    const float* w = columns + kColumnLanes * extStride;
+    const float* w = patterns;
     float s = 0.0f;
     for (unsigned base = 0; base < n; base += period) {
         const unsigned row = std::min(period, n - base);
@@ -535,7 +604,7 @@ const float* SquareWaveSearch::turnedWeights(const Group& group) {
     const float* w[kLanes];
     unsigned offset[kLanes] = {}; // k mod L of each lane
     for (unsigned i = 0; i < kLanes; ++i) {
-        w[i] = columns + kColumnLanes * extStride + std::min(i, group.lanes - 1) * weightStride;
+        w[i] = patterns + std::min(i, group.lanes - 1) * weightStride;
     }
     unsigned k = 0;
     for (; k + 4 <= n; k += 4) {
@@ -926,10 +995,12 @@ struct TurnedAvx512 {
 
 VELTRANO_TARGET_AVX512 inline __m512 fourOf(const float* a, const float* b, const float* c,
                                             const float* d) {
+    // Broadcast loads merged under masks rather than inserts: the loads broadcast by
+    // themselves, which leaves the shuffle units to the transposition proper.
     __m512 r = _mm512_castps128_ps512(_mm_loadu_ps(a));
-    r = _mm512_insertf32x4(r, _mm_loadu_ps(b), 1);
-    r = _mm512_insertf32x4(r, _mm_loadu_ps(c), 2);
-    return _mm512_insertf32x4(r, _mm_loadu_ps(d), 3);
+    r = _mm512_mask_broadcast_f32x4(r, 0x00f0, _mm_loadu_ps(b));
+    r = _mm512_mask_broadcast_f32x4(r, 0x0f00, _mm_loadu_ps(c));
+    return _mm512_mask_broadcast_f32x4(r, 0xf000, _mm_loadu_ps(d));
 }
 
 VELTRANO_TARGET_AVX512 inline TurnedAvx512 turnAvx512(const float* const* rows, unsigned offset,
@@ -957,6 +1028,35 @@ VELTRANO_TARGET_AVX512 inline __m512 gatherAvx512(const float* const* rows, unsi
     alignas(64) float values[16];
     for (unsigned i = 0; i < 16; ++i) {
         values[i] = rows[i][offset + extra[i]];
+    }
+    return _mm512_load_ps(values);
+}
+
+// As turnAvx512 for the arrays first, first + stride, first + 2 stride, ...
+VELTRANO_TARGET_AVX512 inline TurnedAvx512 turnStridedAvx512(const float* first,
+                                                             std::ptrdiff_t stride) {
+    const float* at[16];
+#pragma GCC unroll 16
+    for (unsigned i = 0; i < 16; ++i) {
+        at[i] = first + static_cast<std::ptrdiff_t>(i) * stride;
+    }
+    const __m512 r0 = fourOf(at[0], at[4], at[8], at[12]);
+    const __m512 r1 = fourOf(at[1], at[5], at[9], at[13]);
+    const __m512 r2 = fourOf(at[2], at[6], at[10], at[14]);
+    const __m512 r3 = fourOf(at[3], at[7], at[11], at[15]);
+    const __m512 t0 = _mm512_unpacklo_ps(r0, r1);
+    const __m512 t1 = _mm512_unpackhi_ps(r0, r1);
+    const __m512 t2 = _mm512_unpacklo_ps(r2, r3);
+    const __m512 t3 = _mm512_unpackhi_ps(r2, r3);
+    return {{_mm512_shuffle_ps(t0, t2, 0x44), _mm512_shuffle_ps(t0, t2, 0xee),
+             _mm512_shuffle_ps(t1, t3, 0x44), _mm512_shuffle_ps(t1, t3, 0xee)}};
+}
+
+VELTRANO_TARGET_AVX512 inline __m512 gatherStridedAvx512(const float* first,
+                                                         std::ptrdiff_t stride) {
+    alignas(64) float values[16];
+    for (unsigned i = 0; i < 16; ++i) {
+        values[i] = first[static_cast<std::ptrdiff_t>(i) * stride];
     }
     return _mm512_load_ps(values);
 }
@@ -1002,15 +1102,69 @@ VELTRANO_TARGET_AVX512 void SquareWaveSearch::phaseZeroAvx512(const float* x,
     }
 }
 
-VELTRANO_TARGET_AVX512 void SquareWaveSearch::stepsAvx512(const Group* groups, unsigned count,
-                                                          const float* sums, float* matches) {
-    // Up to four groups of one parity, two to a register: group g uses the column sums of
-    // lanes g * 8 ... g * 8 + 7, lanes beyond its own repeating the last; missing groups repeat
-    // the last one. The same operations per lane as stepsAvx.
-    constexpr unsigned kRegs = kRun / 2;
+VELTRANO_TARGET_AVX512 void SquareWaveSearch::phaseZeroPairAvx512(const float* const* x,
+                                                                  const float* const* weights,
+                                                                  unsigned count,
+                                                                  float* const* sums) {
+    // As phaseZeroAvx512 for two frames in one pass: each weight vector loaded serves both.
+    constexpr unsigned kSet = 4;
     constexpr unsigned kWide = 2 * kLanes;
-    const float* e[kRegs][kWide];
-    unsigned h[kRegs][kWide];
+    const unsigned n = frameLength;
+    const float* a = x[0];
+    const float* b = x[1];
+    for (unsigned g = 0; g < count; g += 2 * kSet) {
+        const float* w[kSet];
+        __m512 sa[kSet];
+        __m512 sb[kSet];
+#pragma GCC unroll 4
+        for (unsigned r = 0; r < kSet; ++r) {
+            w[r] = weights[std::min(g + 2 * r, count - 1) & ~1u];
+            sa[r] = _mm512_setzero_ps();
+            sb[r] = _mm512_setzero_ps();
+        }
+        for (unsigned k = 0; k < n; ++k) {
+            const __m512 ak = _mm512_set1_ps(a[k]);
+            const __m512 bk = _mm512_set1_ps(b[k]);
+#pragma GCC unroll 4
+            for (unsigned r = 0; r < kSet; ++r) {
+                const __m512 wk = _mm512_loadu_ps(w[r] + k * kWide);
+                sa[r] = _mm512_add_ps(sa[r], _mm512_mul_ps(wk, ak));
+                sb[r] = _mm512_add_ps(sb[r], _mm512_mul_ps(wk, bk));
+            }
+        }
+        const unsigned done = std::min(2 * kSet, count - g);
+        __m512* const all[2] = {sa, sb};
+        for (unsigned f = 0; f < 2; ++f) {
+            alignas(64) float values[kSet * kWide];
+#pragma GCC unroll 4
+            for (unsigned r = 0; r < kSet; ++r) {
+                _mm512_store_ps(values + r * kWide, all[f][r]);
+            }
+            std::copy(values, values + done * kLanes, sums[f] + g * kLanes);
+        }
+    }
+}
+
+template <unsigned kFrameCount>
+VELTRANO_TARGET_AVX512 void SquareWaveSearch::stepsAvx512(const Group* groups, unsigned count,
+                                                          const float* const* sums,
+                                                          float* const* matches) {
+    // Up to four groups of one parity, two to a register, of each frame: group g of frame f uses
+    // the column sums of lanes f * 32 + g * 8 ... f * 32 + g * 8 + 7, lanes beyond its own
+    // repeating the last; missing groups repeat the last one. The same operations per lane as
+    // stepsAvx; the frames' registers only run side by side.
+    //
+    // Lane l of a register reads the column sums at base + l * extStride: the periods of a run
+    // are consecutive numbers of one parity, L0 + 2 l, so h = h0 + l and the values at h + p
+    // lie at base + h0 + p + l * (extStride + 1). Lanes beyond the run's periods read column
+    // sums that were not computed for them; their results are not used.
+    constexpr unsigned kPerFrame = kRun / 2;
+    constexpr unsigned kRegs = kPerFrame * kFrameCount;
+    constexpr unsigned kWide = 2 * kLanes;
+    const float* base[kRegs];
+    const float* baseUp[kRegs];
+    const auto stride = static_cast<std::ptrdiff_t>(extStride);
+    const std::ptrdiff_t strideUp = stride + 1;
     __m512 s[kRegs];
     __m512 m[kRegs];
     __m512 limitV[kRegs];
@@ -1020,15 +1174,18 @@ VELTRANO_TARGET_AVX512 void SquareWaveSearch::stepsAvx512(const Group* groups, u
     alignas(64) float start[kRegs][kWide];
     alignas(64) float limitF[kRegs][kWide];
     for (unsigned z = 0; z < kRegs; ++z) {
+        const unsigned f = z / kPerFrame;
+        base[z] = columns + (f * kColumnLanes + z % kPerFrame * kWide) * extStride;
+        // h of lane 0: that of the run's period 2 (z % kPerFrame) * 8 places further on.
+        const unsigned h0 = (groups[0].periods[0] + z % kPerFrame * 2 * kWide) / 2;
+        baseUp[z] = base[z] + h0;
         for (unsigned l = 0; l < kWide; ++l) {
-            const unsigned g = std::min(z * 2 + l / kLanes, count - 1);
+            const unsigned g = std::min(z % kPerFrame * 2 + l / kLanes, count - 1);
             const Group& group = groups[g];
             const unsigned i = l % kLanes;
-            e[z][l] = columns + (g * kLanes + std::min(i, group.lanes - 1)) * extStride;
-            h[z][l] = group.periods[i] / 2;
-            const unsigned limit = even ? h[z][l] : group.periods[i];
+            const unsigned limit = even ? group.periods[i] / 2 : group.periods[i];
             limitF[z][l] = static_cast<float>(limit);
-            start[z][l] = sums[g * kLanes + i];
+            start[z][l] = sums[f][g * kLanes + i];
             steps = std::max(steps, limit);
             unmasked = std::min(unmasked, limit);
         }
@@ -1036,7 +1193,6 @@ VELTRANO_TARGET_AVX512 void SquareWaveSearch::stepsAvx512(const Group* groups, u
         m[z] = magnitudeAvx512(s[z]);
         limitV[z] = _mm512_load_ps(limitF[z]);
     }
-    const unsigned zero[kWide] = {};
     auto update = [&](unsigned z, unsigned p, auto masked) VELTRANO_TARGET_AVX512 {
         if constexpr (decltype(masked)::value) {
             const __mmask16 valid =
@@ -1048,20 +1204,17 @@ VELTRANO_TARGET_AVX512 void SquareWaveSearch::stepsAvx512(const Group* groups, u
     };
     if (even) {
         // s - 2 c[p - 1] + 2 c[p - 1 + h]: e[p] and e[h + p].
+        const __m512 two = _mm512_set1_ps(2.0f);
         auto block = [&](unsigned p0, auto masked) VELTRANO_TARGET_AVX512 {
-            TurnedAvx512 u[kRegs];
-            TurnedAvx512 v[kRegs];
 #pragma GCC unroll 4
             for (unsigned z = 0; z < kRegs; ++z) {
-                u[z] = turnAvx512(e[z], p0, zero);
-                v[z] = turnAvx512(e[z], p0, h[z]);
-            }
+                const TurnedAvx512 u = turnStridedAvx512(base[z] + p0, stride);
+                const TurnedAvx512 v = turnStridedAvx512(baseUp[z] + p0, strideUp);
 #pragma GCC unroll 4
-            for (unsigned j = 0; j < 4; ++j) {
-#pragma GCC unroll 4
-                for (unsigned z = 0; z < kRegs; ++z) {
-                    s[z] = _mm512_add_ps(_mm512_sub_ps(s[z], _mm512_add_ps(u[z].v[j], u[z].v[j])),
-                                         _mm512_add_ps(v[z].v[j], v[z].v[j]));
+                for (unsigned j = 0; j < 4; ++j) {
+                    // 2 c as a product (exact either way): it runs beside the additions.
+                    s[z] = _mm512_add_ps(_mm512_sub_ps(s[z], _mm512_mul_ps(two, u.v[j])),
+                                         _mm512_mul_ps(two, v.v[j]));
                     update(z, p0 + j, masked);
                 }
             }
@@ -1076,38 +1229,46 @@ VELTRANO_TARGET_AVX512 void SquareWaveSearch::stepsAvx512(const Group* groups, u
     } else {
         // s - 1.5 c[p - 1] - 0.25 c[p] + c[(h + p - 1) mod L] + c[(h + p) mod L]
         //   - 0.25 c[(p + L - 2) mod L]: e[p], e[p + 1], e[h + p], e[h + p + 1], e[p - 1].
+        // The products of a column sum are formed once and carried from phase to phase
+        // (0.25 c[p] is the 0.25 c[p - 2] of two phases later), and the two plain additions
+        // run as multiply-adds by exactly 1 (x * 1 + t rounds once, like t + x), so that the
+        // multiply and the add units share the work.
         const __m512 oneHalf = _mm512_set1_ps(1.5f);
         const __m512 quarter = _mm512_set1_ps(0.25f);
-        __m512 back[kRegs];
-        __m512 here[kRegs];
+        const __m512 one = _mm512_set1_ps(1.0f);
+        __m512 quarterBack[kRegs];
+        __m512 quarterHere[kRegs];
+        __m512 halfHere[kRegs];
         __m512 up[kRegs];
 #pragma GCC unroll 4
         for (unsigned z = 0; z < kRegs; ++z) {
-            back[z] = gatherAvx512(e[z], 0, zero);
-            here[z] = gatherAvx512(e[z], 1, zero);
-            up[z] = gatherAvx512(e[z], 1, h[z]);
+            quarterBack[z] = _mm512_mul_ps(quarter, gatherStridedAvx512(base[z], stride));
+            const __m512 here = gatherStridedAvx512(base[z] + 1, stride);
+            quarterHere[z] = _mm512_mul_ps(quarter, here);
+            halfHere[z] = _mm512_mul_ps(oneHalf, here);
+            up[z] = gatherStridedAvx512(baseUp[z] + 1, strideUp);
         }
+        // One register after the other within a block of four phases: their chains are
+        // independent, so the processor overlaps them, without holding every register's
+        // turned values at once.
         auto block = [&](unsigned p0, auto masked) VELTRANO_TARGET_AVX512 {
-            TurnedAvx512 next[kRegs];
-            TurnedAvx512 nextUp[kRegs];
 #pragma GCC unroll 4
             for (unsigned z = 0; z < kRegs; ++z) {
-                next[z] = turnAvx512(e[z], p0 + 1, zero);
-                nextUp[z] = turnAvx512(e[z], p0 + 1, h[z]);
-            }
+                const TurnedAvx512 next = turnStridedAvx512(base[z] + p0 + 1, stride);
+                const TurnedAvx512 nextUp = turnStridedAvx512(baseUp[z] + p0 + 1, strideUp);
 #pragma GCC unroll 4
-            for (unsigned j = 0; j < 4; ++j) {
-#pragma GCC unroll 4
-                for (unsigned z = 0; z < kRegs; ++z) {
-                    __m512 t = _mm512_sub_ps(s[z], _mm512_mul_ps(oneHalf, here[z]));
-                    t = _mm512_sub_ps(t, _mm512_mul_ps(quarter, next[z].v[j]));
-                    t = _mm512_add_ps(t, up[z]);
-                    t = _mm512_add_ps(t, nextUp[z].v[j]);
-                    s[z] = _mm512_sub_ps(t, _mm512_mul_ps(quarter, back[z]));
+                for (unsigned j = 0; j < 4; ++j) {
+                    const __m512 quarterNext = _mm512_mul_ps(quarter, next.v[j]);
+                    __m512 t = _mm512_sub_ps(s[z], halfHere[z]);
+                    t = _mm512_sub_ps(t, quarterNext);
+                    t = _mm512_fmadd_ps(up[z], one, t);
+                    t = _mm512_fmadd_ps(nextUp.v[j], one, t);
+                    s[z] = _mm512_sub_ps(t, quarterBack[z]);
                     update(z, p0 + j, masked);
-                    back[z] = here[z];
-                    here[z] = next[z].v[j];
-                    up[z] = nextUp[z].v[j];
+                    quarterBack[z] = quarterHere[z];
+                    quarterHere[z] = quarterNext;
+                    halfHere[z] = _mm512_mul_ps(oneHalf, next.v[j]);
+                    up[z] = nextUp.v[j];
                 }
             }
         };
@@ -1124,9 +1285,11 @@ VELTRANO_TARGET_AVX512 void SquareWaveSearch::stepsAvx512(const Group* groups, u
     for (unsigned z = 0; z < kRegs; ++z) {
         _mm512_store_ps(all[z], m[z]);
     }
-    for (unsigned g = 0; g < count; ++g) {
-        const float* from = all[g / 2] + (g % 2) * kLanes;
-        std::copy(from, from + groups[g].lanes, matches + g * kLanes);
+    for (unsigned f = 0; f < kFrameCount; ++f) {
+        for (unsigned g = 0; g < count; ++g) {
+            const float* from = all[f * kPerFrame + g / 2] + (g % 2) * kLanes;
+            std::copy(from, from + groups[g].lanes, matches[f] + g * kLanes);
+        }
     }
 }
 

@@ -11,7 +11,8 @@
 //
 // Memory: prepare() obtains everything, mostly the phase-0 weights kept per group of eight
 // periods (frameLength x 8 floats each; about 200 KB for 512-sample frames at 14 700 or
-// 16 000 Hz) and the column sums of 32 periods (about 75 KB); match() never allocates. The kept
+// 16 000 Hz) and the column sums of 32 periods of two frames (about 150 KB); match() and
+// matchPair() never allocate. The kept
 // weights are reused while the range stays the same; a new range turns them anew (about as much
 // work as one search). Threading: none inside; one owner.
 #pragma once
@@ -44,6 +45,13 @@ public:
     // period) or a pointer is null.
     bool match(const float* frame, unsigned first, unsigned last, float* matches);
 
+    // The same search on two frames at once: matchesA as match(frameA, ...) and matchesB as
+    // match(frameB, ...) would give, bit for bit. Faster where the kernel runs both frames'
+    // phase steps side by side (AVX-512), which hides the latency of their dependent additions;
+    // otherwise it makes the two searches one after the other.
+    bool matchPair(const float* frameA, const float* frameB, unsigned first, unsigned last,
+                   float* matchesA, float* matchesB);
+
     unsigned getLongestPeriod() const { return longestPeriod; }
     unsigned getFrameLength() const { return frameLength; }
 
@@ -58,7 +66,8 @@ private:
     static constexpr unsigned kLanes = 8;
     static constexpr unsigned kChunk = 8; // groups whose phase 0 is summed in one pass
     static constexpr unsigned kRun = 4;   // groups of one parity stepped side by side, at most
-    static constexpr unsigned kColumnLanes = kRun * kLanes; // lanes of column sums held
+    static constexpr unsigned kColumnLanes = kRun * kLanes; // lanes of column sums per frame
+    static constexpr unsigned kFrames = 2;                  // frames searched side by side
 
     // Periods searched side by side: periods[i] for i < lanes, the last repeated beyond.
     struct Group {
@@ -67,6 +76,10 @@ private:
         unsigned slot; // where its turned phase-0 weights are kept
     };
 
+    template <class Flush>
+    void forEachChunk(unsigned first, unsigned last, Flush&& flush);
+    void matchAvx512(const float* const* frames, unsigned frameCount, unsigned first, unsigned last,
+                     float* const* matches);
     void prepareColumns(const float* x, unsigned lane, unsigned period);
     void preparePattern(unsigned lane, unsigned period);
     void matchPlain(const float* x, unsigned period, float* match);
@@ -76,11 +89,22 @@ private:
     void phaseZeroAvx(const float* x, const float* const* weights, unsigned count, float* sums);
     void stepsAvx(const Group* groups, unsigned count, const float* sums, float* matches);
     void phaseZeroAvx512(const float* x, const float* const* weights, unsigned count, float* sums);
-    void stepsAvx512(const Group* groups, unsigned count, const float* sums, float* matches);
+    void phaseZeroPairAvx512(const float* const* x, const float* const* weights, unsigned count,
+                             float* const* sums);
+    template <unsigned kFrameCount>
+#if defined(__GNUC__) && defined(__x86_64__)
+    __attribute__((target("avx,avx2,avx512f")))
+#endif
+    void
+    stepsAvx512(const Group* groups, unsigned count, const float* const* sums,
+                float* const* matches);
 
-    std::unique_ptr<float[]> buffer; // per lane (32): extended column sums, then weight patterns
+    std::unique_ptr<float[]> buffer; // per frame and lane (2 x 32): extended column sums, then
+                                     // weight patterns
     float* columns = nullptr;        // within buffer: the first lane's extended column sums
-    std::unique_ptr<float[]> padded; // the frame, then zeros (a longest period and more)
+    float* patterns = nullptr;       // within buffer: the weight patterns (after the columns)
+    std::unique_ptr<float[]> padded; // per frame: the frame, then zeros (a longest period and more)
+    std::size_t paddedStride = 0;    // floats per frame in padded
     std::unique_ptr<float[]> turned; // per slot: a group's phase-0 weights, [sample][lane]
     std::unique_ptr<unsigned[]> slotKey; // per slot: first period << 4 | lanes, 0 when unused
     unsigned slotCount = 0;              // slots, used round robin (at least kChunk)

@@ -177,6 +177,57 @@ TEST(CHumDetect, TracksInWholeFramesAndFiltersTheRestOfTheBlock) {
     EXPECT_EQ(buffer, tracked);
 }
 
+TEST(CHumDetect, BlocksOfManyFramesTrackExactlyAsFrameByFrame) {
+    // A block of several frames searches two frames at once over a range widened for the
+    // second; the tracker and the output must be exactly those of one frame per call, also
+    // while the search centre moves fast (a hum jumping from 50 to 57 Hz, far from the
+    // nominal frequency), with a non-finite sample in one frame of a pair, and with blocks
+    // that end inside a frame.
+    const double seconds = 20.0;
+    const auto total = static_cast<long>(seconds * kRate);
+    std::vector<float> input(static_cast<std::size_t>(total));
+    for (long n = 0; n < total; ++n) {
+        const double hz = n < total / 2 ? 50.0 : 57.0;
+        input[static_cast<std::size_t>(n)] = static_cast<float>(
+            0.4 * std::sin(2.0 * std::numbers::pi * hz * static_cast<double>(n) / kRate) +
+            0.1 * std::sin(2.0 * std::numbers::pi * 3.0 * hz * static_cast<double>(n) / kRate));
+    }
+    input[5 * 2048 + 700] = std::numeric_limits<float>::quiet_NaN();
+    CHumDetect byBlock;
+    CHumDetect byFrame;
+    for (CHumDetect* d : {&byBlock, &byFrame}) {
+        setFrequency(*d, 60.0f);
+        d->tracking = true;
+    }
+    std::vector<float> outBlock(input.size());
+    std::vector<float> outFrame(input.size());
+    unsigned written = 0;
+    std::size_t done = 0;
+    for (std::size_t block : {2048u, 2048u, 3000u, 1536u, 2048u}) {
+        for (; done + block <= input.size(); done += block) {
+            ASSERT_EQ(byBlock.process(input.data() + done, outBlock.data() + done,
+                                      static_cast<unsigned>(block), &written, 60.0f),
+                      0);
+            for (std::size_t at = done; at < done + block; at += kFrame) {
+                const auto piece =
+                    static_cast<unsigned>(std::min<std::size_t>(kFrame, done + block - at));
+                ASSERT_EQ(byFrame.process(input.data() + at, outFrame.data() + at, piece, &written,
+                                          60.0f),
+                          0);
+            }
+            ASSERT_EQ(stateOf(byBlock), stateOf(byFrame)) << "after sample " << done + block;
+        }
+    }
+    // The search centre went a long way (and with it the range of every frame).
+    EXPECT_LT(byBlock.trackedFrequency, 55.0f);
+    EXPECT_GT(byBlock.trackedFrequency, 50.0f);
+    for (std::size_t i = 0; i < done; ++i) {
+        ASSERT_TRUE(outBlock[i] == outFrame[i] ||
+                    (std::isnan(outBlock[i]) && std::isnan(outFrame[i])))
+            << "sample " << i;
+    }
+}
+
 TEST(CHumDetect, TrackingOffFreezesTheTracker) {
     CHumDetect detector;
     long at = 0;

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -87,6 +88,45 @@ TEST(SquareWaveSearch, EveryKernelGivesTheDefinedCorrelationsExactly) {
                 ASSERT_TRUE(search.match(x.data(), range.first, range.last, matches.data()));
                 for (unsigned period = range.first; period <= range.last; ++period) {
                     ASSERT_EQ(matches[period - range.first], expected[period][0])
+                        << "kernel " << static_cast<int>(kernel) << ", n " << n << ", L " << period;
+                }
+            }
+        }
+    }
+}
+
+TEST(SquareWaveSearch, TwoFramesAtOnceGiveEachFramesOwnResultsExactly) {
+    // Both frames' searches share weights, passes and registers: nothing of one may leak into
+    // the other, and each result must be the one defined for its own frame, on every kernel,
+    // whether the columns are summed directly (three rows cover the frame) or not.
+    std::mt19937 random(29);
+    std::normal_distribution<float> noise;
+    for (unsigned n : {512u, 100u}) {
+        std::vector<float> a(n);
+        std::vector<float> b(n);
+        for (std::size_t k = 0; k < n; ++k) {
+            a[k] = 2.0f * std::sin(0.0257f * static_cast<float>(k)) + noise(random);
+            b[k] = 0.5f * std::sin(0.031f * static_cast<float>(k)) + 3.0f * noise(random);
+        }
+        for (auto kernel : {SquareWaveSearch::Kernel::Plain, SquareWaveSearch::Kernel::Sse2,
+                            SquareWaveSearch::Kernel::Avx, SquareWaveSearch::Kernel::Avx512}) {
+            if (!SquareWaveSearch::kernelAvailable(kernel)) {
+                continue;
+            }
+            SquareWaveSearch search;
+            ASSERT_TRUE(search.prepare(n, 600));
+            ASSERT_TRUE(search.selectKernel(kernel));
+            for (auto [first, last] :
+                 {std::pair{221u, 274u}, std::pair{5u, 60u}, std::pair{223u, 223u},
+                  std::pair{400u, 600u}, std::pair{221u, 274u}}) {
+                std::vector<float> matchesA(last - first + 1, -1.0f);
+                std::vector<float> matchesB(last - first + 1, -1.0f);
+                ASSERT_TRUE(search.matchPair(a.data(), b.data(), first, last, matchesA.data(),
+                                             matchesB.data()));
+                for (unsigned period = first; period <= last; ++period) {
+                    ASSERT_EQ(matchesA[period - first], reference(a, period))
+                        << "kernel " << static_cast<int>(kernel) << ", n " << n << ", L " << period;
+                    ASSERT_EQ(matchesB[period - first], reference(b, period))
                         << "kernel " << static_cast<int>(kernel) << ", n " << n << ", L " << period;
                 }
             }
