@@ -143,7 +143,13 @@ int CHumClass::process(const float* input, float* output, unsigned count, unsign
         delayFilter.getTaps().size() != static_cast<unsigned>(tapCount)) {
         continuedPeriod = 0; // the tap exchange below starts a new filter history
     }
-    delayFilter.updateTaps(delayTaps[10 - i], static_cast<unsigned>(tapCount));
+    // The fraction seldom changes: the same table again changes nothing.
+    if (delayTaps[10 - i] != loadedDelayTaps || continuedPeriod == 0) {
+        loadedDelayTaps =
+            delayFilter.updateTaps(delayTaps[10 - i], static_cast<unsigned>(tapCount)) == 0
+                ? delayTaps[10 - i]
+                : nullptr;
+    }
 
     if (p > maxPeriod) {
         setMinFrequency(frequency * 0.9f);

@@ -84,6 +84,7 @@ private:
     const float (*delayTaps)[taps::kHumTapCount] = nullptr; // delay tables of the current set
 
     // Derived per-call values kept between calls (they change no result):
+    const float* loadedDelayTaps = nullptr; // the delay table delayFilter holds (null: unknown)
     unsigned continuedPeriod = 0; // whole-sample period p of the last delay filtering whose
                                   // input history delayFilter still holds; 0 when it holds none
     float gainAttenuation = 0.0f; // attenuation (dB) the mixing weights below were derived for

@@ -74,6 +74,9 @@ void CHumDetect::reset() {
     // The search covers the longest period any search centre within the overall bounds asks
     // for.
     matches.reset();
+    pairLo = 1;
+    pairHi = 0;
+    pairReady = false;
     const float longest = std::ceil(sampleRate / (kMinHumFrequency * kLongestFactor));
     const unsigned periods = longest > 0.0f && longest < 1e6f ? static_cast<unsigned>(longest) : 0;
     if (search.prepare(frameLength, periods)) {
@@ -245,16 +248,21 @@ bool CHumDetect::detectPair(const float* first, const float* second) {
     if (!searchRange(range)) {
         return false;
     }
-    const unsigned lo = std::max(SquareWaveSearch::kShortestPeriod, range.lo - 1);
-    const unsigned hi = std::min(search.getLongestPeriod(), range.hi + 1);
+    // The range searched sticks while it holds the first frame's, so that the search's kept
+    // weights (which depend only on the periods searched) serve frame after frame, also while
+    // the centre wanders (a range that moves by a period changes every group of periods).
+    if (range.lo < pairLo || range.hi > pairHi || pairHi - pairLo > range.hi - range.lo + 8) {
+        pairLo = std::max(SquareWaveSearch::kShortestPeriod, range.lo - std::min(range.lo, 2u));
+        pairHi = std::min(search.getLongestPeriod(), range.hi + 2);
+    }
+    const unsigned lo = pairLo;
+    const unsigned hi = pairHi;
     float* firstFound = matches.get() + matchesLength;
     float* secondFound = firstFound + matchesLength;
     if (!search.matchPair(first, second, lo, hi, firstFound, secondFound)) {
         return false;
     }
     decide(firstFound + (range.lo - lo), range);
-    pairLo = lo;
-    pairHi = hi;
     pairReady = true;
     return true;
 }

@@ -124,7 +124,7 @@ private:
     std::unique_ptr<float[]> matches; // the search's results per period: one frame's, then two
                                       // frames' of a pair (matchesLength each)
     unsigned matchesLength = 0;       // periods each part of matches holds
-    unsigned pairLo = 0;              // range of the pair's results
+    unsigned pairLo = 1;              // range of the pair's results (empty at first)
     unsigned pairHi = 0;
     bool pairReady = false; // the second frame of a pair awaits its detection
 };

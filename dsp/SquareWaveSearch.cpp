@@ -125,8 +125,10 @@ bool SquareWaveSearch::prepare(unsigned frameSamples, unsigned longest) {
         new (std::nothrow) float[kFrames * kColumnLanes * extAligned + kLanes * weights + 16]());
     turned.reset(new (std::nothrow) float[std::size_t{slots} * frameSamples * kLanes]());
     slotKey.reset(new (std::nothrow) unsigned[slots]());
-    const std::size_t paddedFrame = std::size_t{frameSamples} + longest + 32;
-    padded.reset(new (std::nothrow) float[kFrames * paddedFrame]());
+    // Each frame starts on a 64-byte boundary (its first rows' loads then split no cache
+    // line): 16 floats of room for the alignment, frames a multiple of 16 floats apart.
+    const std::size_t paddedFrame = (std::size_t{frameSamples} + longest + 32 + 15) / 16 * 16;
+    padded.reset(new (std::nothrow) float[kFrames * paddedFrame + 16]());
     if (!buffer || !turned || !slotKey || !padded) {
         padded.reset();
         buffer.reset();
@@ -141,6 +143,8 @@ bool SquareWaveSearch::prepare(unsigned frameSamples, unsigned longest) {
     columns = buffer.get() + (64 - address % 64) % 64 / sizeof(float);
     patterns = columns + kFrames * kColumnLanes * extStride;
     paddedStride = paddedFrame;
+    const auto paddedAddress = reinterpret_cast<std::uintptr_t>(padded.get());
+    paddedStart = padded.get() + (64 - paddedAddress % 64) % 64 / sizeof(float);
     weightStride = weights;
     slotCount = slots;
     return true;
@@ -255,6 +259,15 @@ VELTRANO_ALWAYS_INLINE void columnSums(const float* x, unsigned n, unsigned peri
     columnRange<Rows>(x, n, period, period - 1, period, e);
 }
 
+// How many columns the extended sums repeat after the period. Odd periods step through every
+// phase and need all h + 1; even periods stop at phase h - 1 of the longest period side by
+// side, so the columns read past the period reach only as far as its h exceeds their own
+// (sixteen periods of one parity side by side: at most 15) and a block of four phases: 32
+// is plenty.
+constexpr unsigned repeatedColumns(unsigned period) {
+    return period % 2 == 0 ? std::min(period / 2 + 1, 32u) : period / 2 + 1;
+}
+
 // The same extended column sums from the frame followed by zeros (padded): every column sums
 // `rows` rows, the most any column has; the rows past the frame add zeros, which leaves every
 // sum as it is (up to the sign of a zero sum, which no magnitude sees). Whole vectors of `width`
@@ -268,7 +281,7 @@ VELTRANO_ALWAYS_INLINE void columnSums(const float* x, unsigned n, unsigned peri
         float* c = e + 1;                                                                          \
         for (unsigned part = 0; part < 2; ++part) {                                                \
             float* out = part == 0 ? c : c + period;                                               \
-            const unsigned count = part == 0 ? period : h + 1;                                     \
+            const unsigned count = part == 0 ? period : repeatedColumns(period);                   \
             if (part == 1 && period - h > (width)) {                                               \
                 /* Whole vectors of columns already stored, none of the repeats. */                \
                 for (unsigned j = 0; j < count; j += (width)) {                                    \
@@ -388,8 +401,8 @@ bool SquareWaveSearch::match(const float* x, unsigned first, unsigned last, floa
 #endif
 #if defined(VELTRANO_SQUARE_WAVE_SSE2)
     // The frame, then zeros (written once in prepare) for the column sums.
-    std::copy(x, x + frameLength, padded.get());
-    const float* xp = padded.get();
+    std::copy(x, x + frameLength, paddedStart);
+    const float* xp = paddedStart;
     // Per chunk: phase 0 of the whole chunk in one pass over the frame, then the phase steps,
     // two groups of one parity together where the kernel can.
     forEachChunk(first, last, [&](const Group* groups, unsigned count) {
@@ -460,7 +473,7 @@ void SquareWaveSearch::matchAvx512(const float* const* frames, unsigned frameCou
     // Each frame, then zeros (written once in prepare) for the column sums.
     const float* xp[kFrames] = {};
     for (unsigned f = 0; f < frameCount; ++f) {
-        float* to = padded.get() + f * paddedStride;
+        float* to = paddedStart + f * paddedStride;
         std::copy(frames[f], frames[f] + frameLength, to);
         xp[f] = to;
     }

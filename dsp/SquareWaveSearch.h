@@ -105,6 +105,7 @@ private:
     float* patterns = nullptr;       // within buffer: the weight patterns (after the columns)
     std::unique_ptr<float[]> padded; // per frame: the frame, then zeros (a longest period and more)
     std::size_t paddedStride = 0;    // floats per frame in padded
+    float* paddedStart = nullptr;    // within padded: the first frame, on a 64-byte boundary
     std::unique_ptr<float[]> turned; // per slot: a group's phase-0 weights, [sample][lane]
     std::unique_ptr<unsigned[]> slotKey; // per slot: first period << 4 | lanes, 0 when unused
     unsigned slotCount = 0;              // slots, used round robin (at least kChunk)
