@@ -251,7 +251,7 @@ bool CHumDetect::detectPair(const float* first, const float* second) {
     // The range searched sticks while it holds the first frame's, so that the search's kept
     // weights (which depend only on the periods searched) serve frame after frame, also while
     // the centre wanders (a range that moves by a period changes every group of periods).
-    if (range.lo < pairLo || range.hi > pairHi || pairHi - pairLo > range.hi - range.lo + 8) {
+    if (range.lo < pairLo || range.hi > pairHi || pairHi - pairLo > range.hi - range.lo + 4) {
         pairLo = std::max(SquareWaveSearch::kShortestPeriod, range.lo - std::min(range.lo, 2u));
         pairHi = std::min(search.getLongestPeriod(), range.hi + 2);
     }

@@ -1000,8 +1000,8 @@ VELTRANO_TARGET_AVX void SquareWaveSearch::stepsAvx(const Group* groups, unsigne
 
 namespace {
 
-// Four consecutive values from each of sixteen arrays, turned so that result j holds value j of
-// every array (lanes 0 ... 15).
+// Four consecutive values from each of sixteen arrays at a fixed stride (first, first + stride,
+// ...), turned so that result j holds value j of every array (lanes 0 ... 15).
 struct TurnedAvx512 {
     __m512 v[4];
 };
@@ -1016,36 +1016,6 @@ VELTRANO_TARGET_AVX512 inline __m512 fourOf(const float* a, const float* b, cons
     return _mm512_mask_broadcast_f32x4(r, 0xf000, _mm_loadu_ps(d));
 }
 
-VELTRANO_TARGET_AVX512 inline TurnedAvx512 turnAvx512(const float* const* rows, unsigned offset,
-                                                      const unsigned* extra) {
-    const float* at[16];
-#pragma GCC unroll 16
-    for (unsigned i = 0; i < 16; ++i) {
-        at[i] = rows[i] + offset + extra[i];
-    }
-    // 128-bit lane c of r_i holds row 4c + i.
-    const __m512 r0 = fourOf(at[0], at[4], at[8], at[12]);
-    const __m512 r1 = fourOf(at[1], at[5], at[9], at[13]);
-    const __m512 r2 = fourOf(at[2], at[6], at[10], at[14]);
-    const __m512 r3 = fourOf(at[3], at[7], at[11], at[15]);
-    const __m512 t0 = _mm512_unpacklo_ps(r0, r1);
-    const __m512 t1 = _mm512_unpackhi_ps(r0, r1);
-    const __m512 t2 = _mm512_unpacklo_ps(r2, r3);
-    const __m512 t3 = _mm512_unpackhi_ps(r2, r3);
-    return {{_mm512_shuffle_ps(t0, t2, 0x44), _mm512_shuffle_ps(t0, t2, 0xee),
-             _mm512_shuffle_ps(t1, t3, 0x44), _mm512_shuffle_ps(t1, t3, 0xee)}};
-}
-
-VELTRANO_TARGET_AVX512 inline __m512 gatherAvx512(const float* const* rows, unsigned offset,
-                                                  const unsigned* extra) {
-    alignas(64) float values[16];
-    for (unsigned i = 0; i < 16; ++i) {
-        values[i] = rows[i][offset + extra[i]];
-    }
-    return _mm512_load_ps(values);
-}
-
-// As turnAvx512 for the arrays first, first + stride, first + 2 stride, ...
 VELTRANO_TARGET_AVX512 inline TurnedAvx512 turnStridedAvx512(const float* first,
                                                              std::ptrdiff_t stride) {
     const float* at[16];
