@@ -80,7 +80,7 @@ void CHumDetect::reset() {
     const float longest = std::ceil(sampleRate / (kMinHumFrequency * kLongestFactor));
     const unsigned periods = longest > 0.0f && longest < 1e6f ? static_cast<unsigned>(longest) : 0;
     if (search.prepare(frameLength, periods)) {
-        // One frame's results, then two frames' over a range one period wider on each side.
+        // One frame's results, then the two frames' of a pair (over at most all periods).
         matchesLength = periods + 1;
         matches = obtain(std::size_t{3} * matchesLength);
     }
@@ -236,7 +236,7 @@ unsigned CHumDetect::detect(const float* frame) {
 bool CHumDetect::detectPair(const float* first, const float* second) {
     // The second frame's range depends on what the first one's detection does to the search
     // centre, which moves by far less than a period per frame: both are searched over the first
-    // one's range widened by a period on each side, and the second frame is searched again
+    // one's range widened by two periods on each side, and the second frame is searched again
     // alone in the rare case its range reaches beyond that. A period's result depends only on
     // the frame, so the detections are exactly those made one frame at a time.
     pairReady = false;
