@@ -120,7 +120,7 @@ bool SquareWaveSearch::prepare(unsigned frameSamples, unsigned longest) {
     const unsigned range = longest * 2 / 11 + 4;
     const unsigned slots = std::max(kChunk, 2 * ((range / 2 + kLanes - 1) / kLanes) + 2);
     // Column sums c[0] ... of every lane start on a 64-byte boundary (e[1], see above).
-    const unsigned extAligned = (ext + 15) / 16 * 16;
+    const unsigned extAligned = ext <= kFixedExtStride ? kFixedExtStride : (ext + 15) / 16 * 16;
     buffer.reset(
         new (std::nothrow) float[kFrames * kColumnLanes * extAligned + kLanes * weights + 16]());
     turned.reset(new (std::nothrow) float[std::size_t{slots} * frameSamples * kLanes]());
@@ -259,13 +259,15 @@ VELTRANO_ALWAYS_INLINE void columnSums(const float* x, unsigned n, unsigned peri
     columnRange<Rows>(x, n, period, period - 1, period, e);
 }
 
-// How many columns the extended sums repeat after the period. Odd periods step through every
-// phase and need all h + 1; even periods stop at phase h - 1 of the longest period side by
-// side, so the columns read past the period reach only as far as its h exceeds their own
-// (sixteen periods of one parity side by side: at most 15) and a block of four phases: 32
-// is plenty.
-constexpr unsigned repeatedColumns(unsigned period) {
-    return period % 2 == 0 ? std::min(period / 2 + 1, 32u) : period / 2 + 1;
+// How many columns the extended sums repeat after the period. Even periods stop at phase h - 1
+// of the longest period side by side, so the columns read past the period reach only as far as
+// its h exceeds their own (sixteen periods of one parity side by side: at most 15) and a block
+// of four phases: 32 is plenty. Odd periods step through every phase; the kernels that read
+// the repeats for all of them need all h + 1 (`allOdd`), the AVX-512 one only for the sixteen
+// phases in which some of its lanes have passed the period and others not (beyond those it
+// reads the columns where they first stand).
+constexpr unsigned repeatedColumns(unsigned period, bool allOdd) {
+    return period % 2 == 0 || !allOdd ? std::min(period / 2 + 1, 32u) : period / 2 + 1;
 }
 
 // The same extended column sums from the frame followed by zeros (padded): every column sums
@@ -274,14 +276,14 @@ constexpr unsigned repeatedColumns(unsigned period) {
 // floats throughout: writes run up to a vector past the end of each part, reads stay in the
 // padding. The repeated columns are copied when whole vectors of them lie clear of the repeats,
 // else summed again. The body of one such function for each vector type (Type, Load, Add, Store).
-#define VELTRANO_PADDED_COLUMN_SUMS(Type, width, Load, Add, Store)                                 \
+#define VELTRANO_PADDED_COLUMN_SUMS(Type, width, Load, Add, Store, allOdd)                         \
     do {                                                                                           \
         const unsigned h = period / 2;                                                             \
         const unsigned rows = (n + period - 1) / period;                                           \
         float* c = e + 1;                                                                          \
         for (unsigned part = 0; part < 2; ++part) {                                                \
             float* out = part == 0 ? c : c + period;                                               \
-            const unsigned count = part == 0 ? period : repeatedColumns(period);                   \
+            const unsigned count = part == 0 ? period : repeatedColumns(period, allOdd);           \
             if (part == 1 && period - h > (width)) {                                               \
                 /* Whole vectors of columns already stored, none of the repeats. */                \
                 for (unsigned j = 0; j < count; j += (width)) {                                    \
@@ -304,21 +306,22 @@ constexpr unsigned repeatedColumns(unsigned period) {
 
 #if defined(VELTRANO_SQUARE_WAVE_SSE2)
 void paddedColumnSumsSse2(const float* padded, unsigned n, unsigned period, float* e) {
-    VELTRANO_PADDED_COLUMN_SUMS(__m128, 4, _mm_loadu_ps, _mm_add_ps, _mm_storeu_ps);
+    VELTRANO_PADDED_COLUMN_SUMS(__m128, 4, _mm_loadu_ps, _mm_add_ps, _mm_storeu_ps, true);
 }
 #endif
 
 #if defined(VELTRANO_SQUARE_WAVE_AVX)
 VELTRANO_TARGET_AVX void paddedColumnSumsAvx(const float* padded, unsigned n, unsigned period,
                                              float* e) {
-    VELTRANO_PADDED_COLUMN_SUMS(__m256, 8, _mm256_loadu_ps, _mm256_add_ps, _mm256_storeu_ps);
+    VELTRANO_PADDED_COLUMN_SUMS(__m256, 8, _mm256_loadu_ps, _mm256_add_ps, _mm256_storeu_ps, true);
 }
 #endif
 
 #if defined(VELTRANO_SQUARE_WAVE_AVX512)
 VELTRANO_TARGET_AVX512 void paddedColumnSumsAvx512(const float* padded, unsigned n, unsigned period,
                                                    float* e) {
-    VELTRANO_PADDED_COLUMN_SUMS(__m512, 16, _mm512_loadu_ps, _mm512_add_ps, _mm512_storeu_ps);
+    VELTRANO_PADDED_COLUMN_SUMS(__m512, 16, _mm512_loadu_ps, _mm512_add_ps, _mm512_storeu_ps,
+                                false);
 }
 #endif
 
@@ -509,10 +512,13 @@ void SquareWaveSearch::matchAvx512(const float* const* frames, unsigned frameCou
             }
             const float* from[kFrames] = {sums[0] + g * kLanes, sums[1] + g * kLanes};
             float* to[kFrames] = {groupMatches[0] + g * kLanes, groupMatches[1] + g * kLanes};
+            const bool fixed = extStride == kFixedExtStride;
             if (frameCount == 2) {
-                stepsAvx512<2>(groups + g, run, from, to);
+                fixed ? stepsAvx512<2, true>(groups + g, run, from, to)
+                      : stepsAvx512<2, false>(groups + g, run, from, to);
             } else {
-                stepsAvx512<1>(groups + g, run, from, to);
+                fixed ? stepsAvx512<1, true>(groups + g, run, from, to)
+                      : stepsAvx512<1, false>(groups + g, run, from, to);
             }
             g += run;
         }
@@ -1128,7 +1134,7 @@ VELTRANO_TARGET_AVX512 void SquareWaveSearch::phaseZeroPairAvx512(const float* c
     }
 }
 
-template <unsigned kFrameCount>
+template <unsigned kFrameCount, bool kFixedStride>
 VELTRANO_TARGET_AVX512 void SquareWaveSearch::stepsAvx512(const Group* groups, unsigned count,
                                                           const float* const* sums,
                                                           float* const* matches) {
@@ -1146,7 +1152,11 @@ VELTRANO_TARGET_AVX512 void SquareWaveSearch::stepsAvx512(const Group* groups, u
     constexpr unsigned kWide = 2 * kLanes;
     const float* base[kRegs];
     const float* baseUp[kRegs];
-    const auto stride = static_cast<std::ptrdiff_t>(extStride);
+    // Phase rows from which every lane's e[h + p] lies past its period (p >= P - hP + 16): they
+    // are read where the columns first stand, e[h + p - L], at base + hP - P + p + l (S - 1).
+    unsigned wrappedFrom[kRegs];
+    std::ptrdiff_t wrapOffset[kRegs];
+    const auto stride = static_cast<std::ptrdiff_t>(kFixedStride ? kFixedExtStride : extStride);
     const std::ptrdiff_t strideUp = stride + 1;
     __m512 s[kRegs];
     __m512 m[kRegs];
@@ -1162,6 +1172,9 @@ VELTRANO_TARGET_AVX512 void SquareWaveSearch::stepsAvx512(const Group* groups, u
         // h of lane 0: that of the run's period 2 (z % kPerFrame) * 8 places further on.
         const unsigned h0 = (groups[0].periods[0] + z % kPerFrame * 2 * kWide) / 2;
         baseUp[z] = base[z] + h0;
+        const unsigned firstPeriod = groups[0].periods[0] + z % kPerFrame * 2 * kWide;
+        wrappedFrom[z] = firstPeriod - h0 + 16;
+        wrapOffset[z] = static_cast<std::ptrdiff_t>(h0) - static_cast<std::ptrdiff_t>(firstPeriod);
         for (unsigned l = 0; l < kWide; ++l) {
             const unsigned g = std::min(z % kPerFrame * 2 + l / kLanes, count - 1);
             const Group& group = groups[g];
@@ -1238,7 +1251,10 @@ VELTRANO_TARGET_AVX512 void SquareWaveSearch::stepsAvx512(const Group* groups, u
 #pragma GCC unroll 4
             for (unsigned z = 0; z < kRegs; ++z) {
                 const TurnedAvx512 next = turnStridedAvx512(base[z] + p0 + 1, stride);
-                const TurnedAvx512 nextUp = turnStridedAvx512(baseUp[z] + p0 + 1, strideUp);
+                const TurnedAvx512 nextUp =
+                    p0 + 1 >= wrappedFrom[z]
+                        ? turnStridedAvx512(base[z] + (wrapOffset[z] + p0 + 1), strideUp - 2)
+                        : turnStridedAvx512(baseUp[z] + p0 + 1, strideUp);
 #pragma GCC unroll 4
                 for (unsigned j = 0; j < 4; ++j) {
                     const __m512 quarterNext = _mm512_mul_ps(quarter, next.v[j]);

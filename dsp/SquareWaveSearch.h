@@ -68,6 +68,10 @@ private:
     static constexpr unsigned kRun = 4;   // groups of one parity stepped side by side, at most
     static constexpr unsigned kColumnLanes = kRun * kLanes; // lanes of column sums per frame
     static constexpr unsigned kFrames = 2;                  // frames searched side by side
+    // Floats per lane of extended column sums whenever they fit (every search at the internal
+    // rates does): a constant stride lets the AVX-512 kernel address all sixteen lanes by
+    // displacement. Not a multiple of 1024, so that the lanes do not share cache sets.
+    static constexpr unsigned kFixedExtStride = 656;
 
     // Periods searched side by side: periods[i] for i < lanes, the last repeated beyond.
     struct Group {
@@ -91,7 +95,7 @@ private:
     void phaseZeroAvx512(const float* x, const float* const* weights, unsigned count, float* sums);
     void phaseZeroPairAvx512(const float* const* x, const float* const* weights, unsigned count,
                              float* const* sums);
-    template <unsigned kFrameCount>
+    template <unsigned kFrameCount, bool kFixedStride>
 #if defined(__GNUC__) && defined(__x86_64__)
     __attribute__((target("avx,avx2,avx512f")))
 #endif
