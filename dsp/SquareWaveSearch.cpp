@@ -291,12 +291,25 @@ constexpr unsigned repeatedColumns(unsigned period, bool allOdd) {
                 }                                                                                  \
                 break;                                                                             \
             }                                                                                      \
-            for (unsigned j = 0; j < count; j += (width)) {                                        \
-                Type v = Load(padded + j);                                                         \
-                for (unsigned r = 1; r < rows; ++r) {                                              \
-                    v = Add(v, Load(padded + j + r * period));                                     \
+            /* Two and three rows (the hum search's) written out, so that the vectors of */        \
+            /* neighbouring columns are summed side by side. */                                    \
+            if (rows == 3) {                                                                       \
+                for (unsigned j = 0; j < count; j += (width)) {                                    \
+                    const Type ab = Add(Load(padded + j), Load(padded + j + period));              \
+                    Store(out + j, Add(ab, Load(padded + j + 2 * period)));                        \
                 }                                                                                  \
-                Store(out + j, v);                                                                 \
+            } else if (rows == 2) {                                                                \
+                for (unsigned j = 0; j < count; j += (width)) {                                    \
+                    Store(out + j, Add(Load(padded + j), Load(padded + j + period)));              \
+                }                                                                                  \
+            } else {                                                                               \
+                for (unsigned j = 0; j < count; j += (width)) {                                    \
+                    Type v = Load(padded + j);                                                     \
+                    for (unsigned r = 1; r < rows; ++r) {                                          \
+                        v = Add(v, Load(padded + j + r * period));                                 \
+                    }                                                                              \
+                    Store(out + j, v);                                                             \
+                }                                                                                  \
             }                                                                                      \
             if (part == 0) {                                                                       \
                 e[0] = c[period - 1];                                                              \
