@@ -169,15 +169,17 @@ int CHumDetect::process(const float* input, float* output, unsigned count, unsig
 }
 
 bool CHumDetect::finiteFrame(const float* frame) const {
-    // A sample is not finite when its exponent bits are all set; every sample looked at (no
-    // early exit, integers only), so that the check runs in vectors.
-    unsigned nonFinite = 0;
+    // A sample is not finite when its exponent bits are all set, that is when its bits without
+    // the sign are at least those of infinity, which is when adding one to the exponent
+    // carries into the sign bit. Every sample looked at (no early exit, integers only), so
+    // that the check runs in vectors.
+    std::uint32_t carries = 0;
     for (unsigned k = 0; k < frameLength; ++k) {
         std::uint32_t bits = 0;
         std::memcpy(&bits, frame + k, sizeof bits);
-        nonFinite |= static_cast<unsigned>((bits & 0x7f800000u) == 0x7f800000u);
+        carries |= (bits & 0x7fffffffu) + 0x00800000u;
     }
-    return nonFinite == 0;
+    return (carries & 0x80000000u) == 0;
 }
 
 bool CHumDetect::searchRange(Range& range) const {
