@@ -331,10 +331,16 @@ VELTRANO_TARGET_AVX void paddedColumnSumsAvx(const float* padded, unsigned n, un
 #endif
 
 #if defined(VELTRANO_SQUARE_WAVE_AVX512)
-VELTRANO_TARGET_AVX512 void paddedColumnSumsAvx512(const float* padded, unsigned n, unsigned period,
-                                                   float* e) {
-    VELTRANO_PADDED_COLUMN_SUMS(__m512, 16, _mm512_loadu_ps, _mm512_add_ps, _mm512_storeu_ps,
-                                false);
+// For `count` periods at once, lane i's sums at first + i * stride (one call for a group).
+VELTRANO_TARGET_AVX512 void paddedColumnSumsAvx512(const float* padded, unsigned n,
+                                                   const unsigned* periods, unsigned count,
+                                                   float* first, std::size_t stride) {
+    for (unsigned i = 0; i < count; ++i) {
+        const unsigned period = periods[i];
+        float* const e = first + i * stride;
+        VELTRANO_PADDED_COLUMN_SUMS(__m512, 16, _mm512_loadu_ps, _mm512_add_ps, _mm512_storeu_ps,
+                                    false);
+    }
 }
 #endif
 
@@ -516,11 +522,9 @@ void SquareWaveSearch::matchAvx512(const float* const* frames, unsigned frameCou
             }
             for (unsigned f = 0; f < frameCount; ++f) {
                 for (unsigned r = 0; r < run; ++r) {
-                    for (unsigned i = 0; i < groups[g + r].lanes; ++i) {
-                        paddedColumnSumsAvx512(xp[f], frameLength, groups[g + r].periods[i],
-                                               columns +
-                                                   (f * kColumnLanes + r * kLanes + i) * extStride);
-                    }
+                    paddedColumnSumsAvx512(
+                        xp[f], frameLength, groups[g + r].periods, groups[g + r].lanes,
+                        columns + (f * kColumnLanes + r * kLanes) * extStride, extStride);
                 }
             }
             const float* from[kFrames] = {sums[0] + g * kLanes, sums[1] + g * kLanes};
