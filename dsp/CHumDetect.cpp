@@ -168,16 +168,19 @@ int CHumDetect::process(const float* input, float* output, unsigned count, unsig
     return status;
 }
 
-bool CHumDetect::finiteFrame(const float* frame) const {
-    // A sample is not finite when its exponent bits are all set, that is when its bits without
-    // the sign are at least those of infinity, which is when adding one to the exponent
-    // carries into the sign bit. Every sample looked at (no early exit, integers only), so
-    // that the check runs in vectors.
+bool CHumDetect::searchableFrame(const float* frame) const {
+    // Not searched: a frame with a sample that is not finite, or of 2^100 or more (about
+    // 600 dB above full scale), whose correlations could overflow: an overflow gives infinities
+    // and NaNs, which the vector kernels and the plain one order differently, so the result
+    // would depend on the processor. A sample is at least 2^100 (exponent 227) when its bits
+    // without the sign are at least 0x71800000, that is when adding 0x0e800000 carries into
+    // the sign bit. Every sample looked at (no early exit, integers only), so that the check
+    // runs in vectors.
     std::uint32_t carries = 0;
     for (unsigned k = 0; k < frameLength; ++k) {
         std::uint32_t bits = 0;
         std::memcpy(&bits, frame + k, sizeof bits);
-        carries |= (bits & 0x7fffffffu) + 0x00800000u;
+        carries |= (bits & 0x7fffffffu) + 0x0e800000u;
     }
     return (carries & 0x80000000u) == 0;
 }
@@ -226,7 +229,7 @@ unsigned CHumDetect::detect(const float* frame) {
         return 0;
     }
     Range range;
-    if (!finiteFrame(frame) || !searchRange(range)) {
+    if (!searchableFrame(frame) || !searchRange(range)) {
         return 0;
     }
     if (!search.match(frame, range.lo, range.hi, matches.get())) {
@@ -242,8 +245,8 @@ bool CHumDetect::detectPair(const float* first, const float* second) {
     // alone in the rare case its range reaches beyond that. A period's result depends only on
     // the frame, so the detections are exactly those made one frame at a time.
     pairReady = false;
-    if (!matches || search.getFrameLength() != frameLength || !finiteFrame(first) ||
-        !finiteFrame(second)) {
+    if (!matches || search.getFrameLength() != frameLength || !searchableFrame(first) ||
+        !searchableFrame(second)) {
         return false;
     }
     Range range;

@@ -67,7 +67,7 @@ public:
 
     // One detection on a frame of frameLength samples: finds the square-wave period that best
     // matches it and updates the tracker. Returns that period, or 0 when the frame gave no
-    // estimate (silence, or non-finite samples: then nothing changes).
+    // estimate (silence, or samples not finite or of 2^100 or more: then nothing changes).
     unsigned detect(const float* frame);
     // Moves the averages with one frame estimate and decides lock and adoption.
     void updateTracking(float estimate, float centre);
@@ -106,8 +106,9 @@ private:
         unsigned hi = 0;
         float centre = 0.0f;
     };
-    // True when every sample of the frame is finite.
-    bool finiteFrame(const float* frame) const;
+    // True when every sample of the frame is finite and below 2^100 in magnitude (larger
+    // ones could make the correlations overflow).
+    bool searchableFrame(const float* frame) const;
     // The search range of the next detection; false when there is none.
     bool searchRange(Range& range) const;
     // Picks the best period of `found` (results for range.lo ... range.hi) and updates the
