@@ -115,8 +115,8 @@ private:
     // tracker; returns it, or 0 when there is none.
     unsigned decide(const float* found, const Range& range);
     // Searches two consecutive frames at once and makes the first one's detection; the
-    // second's is made by finishPair. False when nothing was done (a frame is not finite, or
-    // no search): then both are detected one at a time.
+    // second's is made by finishPair. False when nothing was done (a frame is not searchable,
+    // or there is no search): then both are detected one at a time.
     bool detectPair(const float* first, const float* second);
     unsigned finishPair(const float* second);
 

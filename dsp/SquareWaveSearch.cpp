@@ -104,6 +104,7 @@ bool SquareWaveSearch::prepare(unsigned frameSamples, unsigned longest) {
     columns = nullptr;
     patterns = nullptr;
     padded.reset();
+    paddedStart = nullptr;
     turned.reset();
     slotKey.reset();
     frameLength = 0;

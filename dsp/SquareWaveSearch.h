@@ -11,10 +11,9 @@
 //
 // Memory: prepare() obtains everything, mostly the phase-0 weights kept per group of eight
 // periods (frameLength x 8 floats each; about 200 KB for 512-sample frames at 14 700 or
-// 16 000 Hz) and the column sums of 32 periods of two frames (about 150 KB); match() and
-// matchPair() never allocate. The kept
-// weights are reused while the range stays the same; a new range turns them anew (about as much
-// work as one search). Threading: none inside; one owner.
+// 16 000 Hz) and the column sums of 32 periods of two frames (about 170 KB); match() and
+// matchPair() never allocate. The kept weights are reused while the range stays the same; a new
+// range turns them anew (about as much work as one search). Threading: none inside; one owner.
 #pragma once
 
 #include <memory>
