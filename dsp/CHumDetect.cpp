@@ -76,7 +76,6 @@ void CHumDetect::reset() {
     matches.reset();
     pairLo = 1;
     pairHi = 0;
-    pairReady = false;
     const float longest = std::ceil(sampleRate / (kMinHumFrequency * kLongestFactor));
     const unsigned periods = longest > 0.0f && longest < 1e6f ? static_cast<unsigned>(longest) : 0;
     if (search.prepare(frameLength, periods)) {
@@ -244,7 +243,6 @@ bool CHumDetect::detectPair(const float* first, const float* second) {
     // one's range widened by two periods on each side, and the second frame is searched again
     // alone in the rare case its range reaches beyond that. A period's result depends only on
     // the frame, so the detections are exactly those made one frame at a time.
-    pairReady = false;
     if (!matches || search.getFrameLength() != frameLength || !searchableFrame(first) ||
         !searchableFrame(second)) {
         return false;
@@ -256,7 +254,9 @@ bool CHumDetect::detectPair(const float* first, const float* second) {
     // The range searched sticks while it holds the first frame's, so that the search's kept
     // weights (which depend only on the periods searched) serve frame after frame, also while
     // the centre wanders (a range that moves by a period changes every group of periods).
-    if (range.lo < pairLo || range.hi > pairHi || pairHi - pairLo > range.hi - range.lo + 4) {
+    const bool kept = pairLo <= pairHi && pairLo <= range.lo && range.hi <= pairHi &&
+                      pairHi - pairLo <= range.hi - range.lo + 4;
+    if (!kept) {
         pairLo = std::max(SquareWaveSearch::kShortestPeriod, range.lo - std::min(range.lo, 2u));
         pairHi = std::min(search.getLongestPeriod(), range.hi + 2);
     }
@@ -268,15 +268,10 @@ bool CHumDetect::detectPair(const float* first, const float* second) {
         return false;
     }
     decide(firstFound + (range.lo - lo), range);
-    pairReady = true;
     return true;
 }
 
 unsigned CHumDetect::finishPair(const float* second) {
-    if (!pairReady) {
-        return detect(second);
-    }
-    pairReady = false;
     Range range;
     if (!searchRange(range)) {
         return 0;

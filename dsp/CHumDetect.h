@@ -115,8 +115,9 @@ private:
     // tracker; returns it, or 0 when there is none.
     unsigned decide(const float* found, const Range& range);
     // Searches two consecutive frames at once and makes the first one's detection; the
-    // second's is made by finishPair. False when nothing was done (a frame is not searchable,
-    // or there is no search): then both are detected one at a time.
+    // second's is made by finishPair, which is called only after detectPair returned true.
+    // False when nothing was done (a frame is not searchable, or there is no search): then
+    // both are detected one at a time.
     bool detectPair(const float* first, const float* second);
     unsigned finishPair(const float* second);
 
@@ -127,5 +128,4 @@ private:
     unsigned matchesLength = 0;       // periods each part of matches holds
     unsigned pairLo = 1;              // range of the pair's results (empty at first)
     unsigned pairHi = 0;
-    bool pairReady = false; // the second frame of a pair awaits its detection
 };
