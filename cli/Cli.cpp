@@ -382,8 +382,8 @@ int runProcess(const std::vector<std::string>& args, const std::string& commandL
             if (!a.quiet) {
                 out << "restored " << planned[k].job.input << " -> " << planned[k].job.output
                     << " (" << r.frames << " frames, " << r.sampleRate << " Hz, " << r.channels
-                    << (r.channels == 1 ? " channel" : " channels") << ", delay of "
-                    << r.compensated << " frames compensated)\n";
+                    << (r.channels == 1 ? " channel" : " channels") << ", delay of " << r.latency
+                    << " frames compensated)\n";
             }
         } else {
             ++failed;

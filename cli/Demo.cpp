@@ -190,7 +190,7 @@ int runDemo(const std::string& folder, std::ostream& out, std::ostream& err) {
         << "  hum (60 Hz x1-5) " << db(a.humDb) << "  " << db(b.humDb) << "\n"
         << "  noise floor      " << db(a.floorDb) << "  " << db(b.floorDb) << "\n\n"
         << "  clipped samples  " << result.input.clipped << " / " << result.output.clipped
-        << "; delay of " << result.compensated << " frames compensated\n\n"
+        << "; delay of " << result.latency << " frames compensated\n\n"
         << "results in " << fs::absolute(folder).lexically_normal().string() << "/\n"
         << "  restored.wav         the restored recording (32-bit float)\n"
         << "  removed.wav          what the chain removed (input minus output)\n"

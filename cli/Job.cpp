@@ -262,6 +262,12 @@ void levelsJson(JsonWriter& json, const Levels& levels) {
 
 std::atomic<int> serialCounter{0};
 
+constexpr char kResidueDefinition[] =
+    "what the filtering removed: the input delayed and band-limited exactly as the output, and "
+    "turned by the high-pass's phase (90 degrees, 127.5 internal samples) where the high-pass "
+    "is on, minus the output of the same setting without its level stages (auto-normalize, "
+    "automatic gain control); aligned with the input sample for sample";
+
 } // namespace
 
 void Levels::add(const float* values, std::size_t count) {
@@ -397,7 +403,6 @@ JobResult runJob(const Job& job, const JobOptions& options,
             restorer.setBlockPattern(options.blockPattern);
         }
         result.latency = restorer.latency();
-        result.compensated = restorer.compensation();
         // The report documents the setting as applied, before the audio path runs (automatic
         // tracking may move the hum frequency while it does).
         std::ostringstream report(std::ios::out | std::ios::binary);
@@ -410,6 +415,7 @@ JobResult runJob(const Job& job, const JobOptions& options,
         std::unique_ptr<AudioWriter> residueWriter;
         AudioWriter writer(outputFile.path(), outInfo);
         if (!job.residue.empty()) {
+            restorer.enableResidue();
             residueFile = std::make_unique<PendingFile>(job.residue, serial);
             residueWriter = std::make_unique<AudioWriter>(residueFile->path(), outInfo);
         }
@@ -517,6 +523,7 @@ JobResult runJob(const Job& job, const JobOptions& options,
             json.string("path", absolute(job.residue));
             json.integer("bytes", static_cast<std::int64_t>(residueBytes));
             json.string("sha256", residueHash);
+            json.string("definition", kResidueDefinition);
             json.endObject();
         } else {
             json.null("residue");
@@ -525,8 +532,7 @@ JobResult runJob(const Job& job, const JobOptions& options,
         json.integer("sample_rate", info.samplerate);
         json.integer("channels", info.channels);
         json.integer("frames", static_cast<std::int64_t>(frames));
-        json.integer("latency_reported_frames", result.latency);
-        json.integer("latency_compensated_frames", result.compensated);
+        json.integer("latency_frames", result.latency);
         json.boolean("rate_in_table", supportedRate(info.samplerate));
         json.integer("internal_rate", static_cast<std::int64_t>(restorer.plugin().getSampleRate()));
         json.beginArray("parameters");

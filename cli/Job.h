@@ -53,8 +53,7 @@ struct JobResult {
     int sampleRate = 0;
     int channels = 0;
     std::uint64_t frames = 0;
-    int latency = 0;     // the plug-in's initialDelay
-    int compensated = 0; // frames of delay compensated
+    int latency = 0; // the plug-in's initialDelay: its true delay, compensated
     Levels input;
     Levels output;
 };

@@ -20,30 +20,45 @@ bool supportedRate(int rate) {
     return std::find(std::begin(kRates), std::end(kRates), rate) != std::end(kRates);
 }
 
-Restorer::Restorer(const Settings& settings, int sampleRate, int channelCount)
-    : vst(std::make_unique<VeltranoVST>(batchHost)), channels(channelCount) {
+Restorer::Restorer(const Settings& chosen, int rate, int channelCount)
+    : settings(chosen), sampleRate(rate), channels(channelCount) {
     if (channels < 1 || channels > 2) {
         throw std::invalid_argument("the chain takes one or two channels");
     }
-    if (channels == 1) {
-        VstSpeakerArrangement mono{};
-        mono.type = kSpeakerArrMono;
-        mono.numChannels = 1;
-        vst->setSpeakerArrangement(&mono, &mono);
-    }
-    vst->setSampleRate(static_cast<float>(sampleRate));
-    settings.applyTo(*vst);
+    vst = makePlugin(settings);
 }
 
 Restorer::~Restorer() = default;
 
-int Restorer::latency() const {
-    return vst->getAeffect()->initialDelay;
+std::unique_ptr<VeltranoVST> Restorer::makePlugin(const Settings& chosen) const {
+    auto plugin = std::make_unique<VeltranoVST>(batchHost);
+    if (channels == 1) {
+        VstSpeakerArrangement mono{};
+        mono.type = kSpeakerArrMono;
+        mono.numChannels = 1;
+        plugin->setSpeakerArrangement(&mono, &mono);
+    }
+    plugin->setSampleRate(static_cast<float>(sampleRate));
+    chosen.applyTo(*plugin);
+    return plugin;
 }
 
-int Restorer::compensation() const {
-    const bool resampled = vst->decimationFactor() > 1 || vst->interpolationFactor() > 1;
-    return std::max(latency() - (resampled ? 1 : 0), 0);
+void Restorer::enableResidue() {
+    if (reference) {
+        return;
+    }
+    reference = makePlugin(settings);
+    reference->setRemovalReference(true);
+    if (settings.value(kAutoNormalize) == 1.0f || settings.value(kAutoGain) == 1.0f) {
+        Settings withoutLevel = settings;
+        withoutLevel.setNormalized(kAutoNormalize, 0.0f);
+        withoutLevel.setNormalized(kAutoGain, 0.0f);
+        unlevelled = makePlugin(withoutLevel);
+    }
+}
+
+int Restorer::latency() const {
+    return vst->getAeffect()->initialDelay;
 }
 
 void Restorer::setBlockPattern(std::vector<int> newPattern) {
@@ -58,20 +73,26 @@ void Restorer::setBlockPattern(std::vector<int> newPattern) {
 std::size_t Restorer::run(std::size_t frames, const Source& source, const Sink& sink,
                           const Progress& progress) {
     const int maxCall = *std::max_element(pattern.begin(), pattern.end());
+    const auto callFrames = static_cast<std::size_t>(maxCall);
     const std::size_t width = static_cast<std::size_t>(channels);
-    std::vector<float> interleaved(static_cast<std::size_t>(maxCall) * width);
+    std::vector<float> interleaved(callFrames * width);
+    // Per channel: the input, and the outputs of the restoration, the reference and the chain
+    // without the level stages.
     std::vector<float> in[2];
     std::vector<float> out[2];
+    std::vector<float> referenceOut[2];
+    std::vector<float> unlevelledOut[2];
     for (int c = 0; c < channels; ++c) {
-        in[c].resize(static_cast<std::size_t>(maxCall));
-        out[c].resize(static_cast<std::size_t>(maxCall));
+        in[c].resize(callFrames);
+        out[c].resize(callFrames);
+        referenceOut[c].resize(reference ? callFrames : 0);
+        unlevelledOut[c].resize(unlevelled ? callFrames : 0);
     }
-    std::vector<float> played(static_cast<std::size_t>(maxCall) * width);
-    std::vector<float> removed(static_cast<std::size_t>(maxCall) * width);
-    std::vector<float> pendingInput; // input frames whose output has not been played yet,
-    std::size_t pendingHead = 0;     // from this element on
+    std::vector<float> played(callFrames * width);
+    std::vector<float> removed(reference ? callFrames * width : 0);
+    const std::vector<float>* filtered = unlevelled ? unlevelledOut : out;
 
-    std::size_t toDrop = static_cast<std::size_t>(compensation());
+    std::size_t toDrop = static_cast<std::size_t>(latency());
     std::size_t read = 0;    // frames taken from the source
     std::size_t written = 0; // frames given to the sink
     bool sourceDone = frames == 0;
@@ -94,30 +115,33 @@ std::size_t Restorer::run(std::size_t frames, const Source& source, const Sink& 
                 in[c][i] = interleaved[i * width + static_cast<std::size_t>(c)];
             }
         }
-        pendingInput.insert(pendingInput.end(), interleaved.begin(),
-                            interleaved.begin() + static_cast<std::ptrdiff_t>(got * width));
+        const auto frameCount = static_cast<VstInt32>(n);
         float* inputs[2] = {in[0].data(), channels > 1 ? in[1].data() : nullptr};
-        float* outputs[2] = {out[0].data(), channels > 1 ? out[1].data() : nullptr};
-        vst->processReplacing(inputs, outputs, static_cast<VstInt32>(n));
+        const auto process = [&](VeltranoVST& plugin, std::vector<float>* target) {
+            float* outputs[2] = {target[0].data(), channels > 1 ? target[1].data() : nullptr};
+            plugin.processReplacing(inputs, outputs, frameCount);
+        };
+        process(*vst, out);
+        if (reference) {
+            process(*reference, referenceOut);
+        }
+        if (unlevelled) {
+            process(*unlevelled, unlevelledOut);
+        }
 
         std::size_t first = std::min(toDrop, n);
         toDrop -= first;
         std::size_t count = std::min(n - first, read - written);
         for (std::size_t i = 0; i < count; ++i) {
             for (std::size_t c = 0; c < width; ++c) {
-                const float y = out[c][first + i];
-                played[i * width + c] = y;
-                removed[i * width + c] = pendingInput[pendingHead + i * width + c] - y;
+                played[i * width + c] = out[c][first + i];
+                if (reference) {
+                    removed[i * width + c] = referenceOut[c][first + i] - filtered[c][first + i];
+                }
             }
         }
         if (count > 0) {
-            pendingHead += count * width;
-            if (pendingHead * 2 > pendingInput.size()) {
-                pendingInput.erase(pendingInput.begin(),
-                                   pendingInput.begin() + static_cast<std::ptrdiff_t>(pendingHead));
-                pendingHead = 0;
-            }
-            sink(played.data(), removed.data(), count);
+            sink(played.data(), reference ? removed.data() : nullptr, count);
             written += count;
             if (progress) {
                 progress(written);
@@ -134,6 +158,7 @@ std::vector<float> Restorer::process(const std::vector<float>& input, std::vecto
     output.reserve(frames * width);
     if (residue != nullptr) {
         residue->clear();
+        enableResidue();
     }
     std::size_t position = 0;
     run(
@@ -147,7 +172,7 @@ std::vector<float> Restorer::process(const std::vector<float>& input, std::vecto
         },
         [&](const float* played, const float* removed, std::size_t n) {
             output.insert(output.end(), played, played + n * width);
-            if (residue != nullptr) {
+            if (residue != nullptr && removed != nullptr) {
                 residue->insert(residue->end(), removed, removed + n * width);
             }
         });

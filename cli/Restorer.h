@@ -1,14 +1,16 @@
 // Runs a recording through one VeltranoVST exactly as a host would, and hands back output that
-// lines up with the input sample for sample: the delay is compensated (the first frames the
-// plug-in plays are dropped) and the tail is flushed with silence, so the output has the
-// input's length.
+// lines up with the input sample for sample: the delay is compensated (the first initialDelay
+// frames the plug-in plays are dropped; the plug-in delays by exactly that much whatever is
+// switched on) and the tail is flushed with silence, so the output has the input's length.
 //
-// The delay compensated is the plug-in's real one. It reports initialDelay as host block plus
-// chain delay plus the resampling filters' delay counted as 128 or 256 frames, but those
-// filters delay by half a frame (rows 8000 and 11025) or one frame less than that; an impulse
-// compensated by initialDelay alone comes out one frame early. Here the compensation is
-// initialDelay - 1 in every row that resamples, which puts the output exactly on the input,
-// or half a frame after it in the two rows where the real delay is not a whole frame.
+// The residue, what the chain removed, comes from two more instances fed the same input:
+//   residue = reference - filtered
+// where the reference is an instance running as the reference of what it removes (the input
+// through the chain's delays and resampling, turned by the high-pass's phase where the
+// high-pass is on; see VeltranoVST::setRemovalReference) and the filtered signal is the output
+// of the chain without its level stages (auto-normalize, automatic gain control: a change of
+// level is not a removal), which is the output itself when both are off. With every switch off
+// the residue is exactly zero.
 //
 // The plug-in collects its input into fixed host blocks whatever the call sizes, so the output
 // does not depend on the block pattern used here; tests hold that.
@@ -36,7 +38,7 @@ class Restorer {
 public:
     // Frames of `channels` (1 or 2) interleaved floats.
     using Source = std::function<std::size_t(float* frames, std::size_t maxFrames)>;
-    // Output and residue (input minus output) for the same frames, interleaved.
+    // Output and residue for the same frames, interleaved; residue is null unless enabled.
     using Sink = std::function<void(const float* output, const float* residue, std::size_t frames)>;
     using Progress = std::function<void(std::size_t framesDone)>;
 
@@ -45,11 +47,15 @@ public:
     Restorer(const Restorer&) = delete;
     Restorer& operator=(const Restorer&) = delete;
 
-    // Frames the plug-in reports as its latency (initialDelay).
+    // Frames the plug-in reports as its latency (initialDelay), its true delay: the frames
+    // dropped from the start of its output.
     int latency() const;
-    // Frames dropped from the start of the plug-in's output: its real delay (see above).
-    int compensation() const;
     VeltranoVST& plugin() { return *vst; }
+
+    // Makes run() form the residue (see above); call before run().
+    void enableResidue();
+    // Whether the level stages are on, so that the residue needs an instance of its own.
+    bool residueNeedsOwnChain() const { return unlevelled != nullptr; }
 
     // Host call sizes used in turn (default 4096 frames).
     void setBlockPattern(std::vector<int> pattern);
@@ -59,13 +65,20 @@ public:
     std::size_t run(std::size_t frames, const Source& source, const Sink& sink,
                     const Progress& progress = {});
 
-    // Convenience for tests: the whole recording in memory.
+    // Convenience for tests: the whole recording in memory; the residue too when asked for.
     std::vector<float> process(const std::vector<float>& input,
                                std::vector<float>* residue = nullptr);
 
 private:
-    std::unique_ptr<VeltranoVST> vst;
+    std::unique_ptr<VeltranoVST> makePlugin(const Settings& chosen) const;
+
+    Settings settings;
+    int sampleRate;
     int channels;
+    std::unique_ptr<VeltranoVST> vst;        // the restoration
+    std::unique_ptr<VeltranoVST> reference;  // the residue's reference, when enabled
+    std::unique_ptr<VeltranoVST> unlevelled; // the chain without the level stages, when the
+                                             // residue is enabled and one of them is on
     std::vector<int> pattern{4096};
 };
 

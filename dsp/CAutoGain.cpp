@@ -3,6 +3,14 @@
 // signal delayed by the look-ahead so that the gain falls before a peak arrives.
 #include "dsp/CAutoGain.h"
 
+void CAutoGain::reset() {
+    peak = 1.0f;
+    level = 1.0f;
+    maxGain = 3.16f;
+    position = 0;
+    lookAhead = {};
+}
+
 void CAutoGain::processMono(const float* input, float* output, unsigned count) {
     if (input == nullptr || output == nullptr) {
         return;

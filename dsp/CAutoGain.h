@@ -12,7 +12,7 @@
 // delay, so they leave no trace in the state.
 //
 // State (peak, level, position, rings) carries over from call to call and between the mono and
-// the stereo operation; nothing resets it. The object owns no heap memory and its operations never
+// the stereo operation until reset(). The object owns no heap memory and its operations never
 // allocate, lock or wait. Threading: none inside; the caller runs the operations from one thread
 // at a time and changes maxGain only between calls.
 #pragma once
@@ -30,6 +30,9 @@ public:
     virtual ~CAutoGain() = default;
     CAutoGain(const CAutoGain&) = delete;
     CAutoGain& operator=(const CAutoGain&) = delete;
+
+    // Returns peak, level, maxGain, position and rings to their values after construction.
+    void reset();
 
     // One channel of count samples through the first ring with the current maxGain (the caller
     // sets it first). output may be input. A null pointer or a count of 0 changes nothing.

@@ -3,6 +3,14 @@
 // the signal delayed by the look-ahead so that the gain falls before a peak arrives.
 #include "dsp/CAutoNorm.h"
 
+void CAutoNorm::reset() {
+    peak = 1.0f;
+    level = 1.0f;
+    maxGain = kFixedMaxGain;
+    position = 0;
+    lookAhead = {};
+}
+
 void CAutoNorm::processMono(const float* input, float* output, unsigned count) {
     if (input == nullptr || output == nullptr) {
         return;

@@ -9,7 +9,7 @@
 // 1.0; input samples that are not finite count as 0, for the detector and in the delay.
 //
 // State (peak, level, position, rings) carries over from call to call and between the mono and
-// the stereo operation; nothing resets it. The object owns no heap memory and its operations never
+// the stereo operation until reset(). The object owns no heap memory and its operations never
 // allocate, lock or wait. Threading: none inside; the caller runs the operations from one thread
 // at a time.
 #pragma once
@@ -29,6 +29,9 @@ public:
     virtual ~CAutoNorm() = default;
     CAutoNorm(const CAutoNorm&) = delete;
     CAutoNorm& operator=(const CAutoNorm&) = delete;
+
+    // Returns peak, level, maxGain, position and rings to their values after construction.
+    void reset();
 
     // One channel of count samples through the first ring with the current maxGain (the caller
     // sets it to 3.16 first). output may be input. A null pointer or a count of 0 changes nothing.

@@ -114,7 +114,13 @@ int CHumDetect::filterPiece(const float* input, float* output, unsigned count,
                             float attenuationDb) {
     float* target = count <= workCapacity ? workBuffer.get() : output;
     unsigned written = 0;
-    if (humFilter.process(input, target, count, &written, trackedFrequency, attenuationDb) != 0) {
+    // Before the first estimate there is no hum to cancel, but the signal must not come out
+    // earlier than it will once there is: the canceller runs at the nominal frequency without
+    // attenuation, which passes the signal delayed by its 35 samples and keeps its histories.
+    const bool estimated = !isUnset(trackedFrequency);
+    const float hz = estimated ? trackedFrequency : static_cast<float>(frequency);
+    const float dB = estimated ? attenuationDb : 0.0f;
+    if (humFilter.process(input, target, count, &written, hz, dB) != 0) {
         copyThrough(input, output, count);
         return 1;
     }

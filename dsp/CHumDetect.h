@@ -57,9 +57,9 @@ public:
 
     // Filters one block: at `frequency` when not tracking; when tracking, frame by frame at
     // trackedFrequency after a detection on every whole frame (a last partial frame is filtered
-    // without one). The output lags the input by 35 samples, except while trackedFrequency is
-    // still unset (before the first non-silent frame), when frames pass unchanged. `output` may
-    // be the same array as `input`. *outCount receives count. Returns 0; 1 when the canceller
+    // without one). The output lags the input by 35 samples; while trackedFrequency is still
+    // unset (before the first non-silent frame) frames pass unchanged but for that delay. `output`
+    // may be the same array as `input`. *outCount receives count. Returns 0; 1 when the canceller
     // could not obtain its buffers (those samples are passed through unchanged); 2 when a
     // pointer is null (nothing changed).
     int process(const float* input, float* output, unsigned count, unsigned* outCount,

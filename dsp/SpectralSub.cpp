@@ -138,7 +138,6 @@ SpectralSub::SpectralSub() : N(2 * hopLength()), H(hopLength()), fft(N) {
     const float period = static_cast<float>(H) / kDesignRate;
     alphaS = smoothingFactor(period, 0.1f);
     alphaQ = smoothingFactor(period, 0.08f);
-    useTimeConstants(kConservativeLongTerm, kConservativeSearch);
 
     window.resize(N);
     for (unsigned j = 0; j < N; ++j) {
@@ -151,26 +150,45 @@ SpectralSub::SpectralSub() : N(2 * hopLength()), H(hopLength()), fft(N) {
         frequencyWeights[k] = 4.0f / (1.0f + frequency / 400.0f);
     }
 
-    ringStorage.assign(static_cast<std::size_t>(kRingSize) * K, kRingStart);
-    for (unsigned r = 0; r < kRingSize; ++r) {
-        minimumRing[r] = ringStorage.data() + static_cast<std::size_t>(r) * K;
-    }
-    noiseEstimate.assign(K, 0.0f);
-    shortTermPower.assign(K, 0.0f);
-    longTermPower.assign(K, 0.0f);
-    framePower.assign(K, 0.0f);
-    overSubtraction.assign(K, 0.0f);
-    timeBuffer.assign(N, 0.0f);
-    spectrumBuffer.assign(fft.complexSize(), 0.0f);
+    ringStorage.resize(static_cast<std::size_t>(kRingSize) * K);
+    noiseEstimate.resize(K);
+    shortTermPower.resize(K);
+    longTermPower.resize(K);
+    framePower.resize(K);
+    overSubtraction.resize(K);
+    timeBuffer.resize(N);
+    spectrumBuffer.resize(fft.complexSize());
 
     // Carry: below N samples before a piece, plus the piece. Backlog: below N samples before a
     // piece, plus every frame of the piece, plus the last frame's second half.
-    inputCarry.assign(N + kMaxPiece, 0.0f);
-    overlapTail.assign(N - H, 0.0f);
-    outputBacklog.assign(2 * N + kMaxPiece, 0.0f);
+    inputCarry.resize(N + kMaxPiece);
+    overlapTail.resize(N - H);
+    outputBacklog.resize(2 * N + kMaxPiece);
+    reset();
 }
 
 SpectralSub::~SpectralSub() = default;
+
+void SpectralSub::reset() {
+    const auto clear = [](std::vector<float>& values) {
+        std::fill(values.begin(), values.end(), 0.0f);
+    };
+    useTimeConstants(kConservativeLongTerm, kConservativeSearch);
+    std::fill(ringStorage.begin(), ringStorage.end(), kRingStart);
+    const std::size_t K = noiseEstimate.size();
+    for (unsigned r = 0; r < kRingSize; ++r) {
+        minimumRing[r] = ringStorage.data() + static_cast<std::size_t>(r) * K;
+    }
+    for (auto* values :
+         {&noiseEstimate, &shortTermPower, &longTermPower, &framePower, &overSubtraction,
+          &timeBuffer, &spectrumBuffer, &inputCarry, &overlapTail, &outputBacklog}) {
+        clear(*values);
+    }
+    carryCount = 0;
+    backlogCount = 0;
+    firstBlock = true;
+    frameCounter = 0;
+}
 
 void SpectralSub::useTimeConstants(float longTerm, float search) {
     longTermSeconds = longTerm;

@@ -61,6 +61,11 @@ public:
     int process(const float* input, float* output, unsigned count, float amountPercent,
                 unsigned* outCount, bool conservative);
 
+    // Returns to the start state of a new instance: no input carried, no output pending, the
+    // noise estimate and every smoothed power as at construction, the conservative time
+    // constants. Clears, allocates nothing.
+    void reset();
+
 private:
     unsigned processPiece(const float* input, float* output, unsigned count, double fraction);
     void processFrame(const float* frame, float* accumulator, bool firstOfCall, double fraction);

@@ -8,6 +8,10 @@ namespace taps {
 // 14 700 Hz); the taps sum to exactly 0.
 inline constexpr int kHighPassCount = 256;
 extern const float kHighPass[kHighPassCount];
+// 1024-tap antisymmetric all-pass with the high-pass's phase (a 90-degree phase shifter from
+// 22 Hz up at 14 700 Hz, delay 511.5 samples): the high-pass without its cut.
+inline constexpr int kHighPassPhaseCount = 1024;
+extern const float kHighPassPhase[kHighPassPhaseCount];
 
 // 256-tap symmetric anti-alias / anti-image low-passes for the resampler, one per factor.
 inline constexpr int kResampleCount = 256;

@@ -60,6 +60,33 @@ constexpr RateRow kRateTable[] = {
 // Any other rate runs the stages at the host rate itself.
 constexpr RateRow kOtherRate = {0, 1, 1, 2048, 2596};
 
+// The samples at the high rate (G x host rate) by which the resampling filters fall short of
+// the delay the extra latency counts for them. Each resampler used delays by 127.5 high-rate
+// samples on the way in and again on the way out (255 in all); the latency counts 128 or 256
+// host frames, that is 256 or 512 high-rate samples.
+constexpr std::uint32_t resamplingGap(const RateRow& row) {
+    const std::uint32_t counted =
+        (row.extraLatency - VeltranoVST::kChainDelay * static_cast<std::uint32_t>(row.f) /
+                                static_cast<std::uint32_t>(row.g)) *
+        static_cast<std::uint32_t>(row.g);
+    const std::uint32_t resamplers = (row.f > 1 ? 1u : 0u) + (row.g > 1 ? 1u : 0u);
+    return counted - 255u * resamplers;
+}
+
+constexpr bool gapsAreWhole() {
+    for (const RateRow& row : kRateTable) {
+        const std::uint32_t gap = resamplingGap(row);
+        if (gap < 1 || gap > 2 ||
+            VeltranoVST::kChainDelay * static_cast<std::uint32_t>(row.f) %
+                    static_cast<std::uint32_t>(row.g) !=
+                0) {
+            return false;
+        }
+    }
+    return resamplingGap(kOtherRate) == 0;
+}
+static_assert(gapsAreWhole(), "every row's delay must be a whole number of high-rate samples");
+
 RateRow rateRow(int hostRate) {
     for (const RateRow& row : kRateTable) {
         if (row.hostRate == hostRate) {
@@ -125,6 +152,7 @@ VeltranoVST::VeltranoVST(audioMasterCallback audioMaster)
         equalizer[c]->init();
         for (int stage = 0; stage < kNumStages; ++stage) {
             bypassLine[stage][c].assign(kBypassDelay[stage], 0.0f);
+            alignLine[stage][c].assign(kAlignDelay[stage], 0.0f);
         }
     }
 
@@ -193,6 +221,7 @@ void VeltranoVST::setSampleRate(float rate) {
     inputHistory.assign(internalBlock + kChainDelay, 0.0f);
     rateBuffer.assign(highRateBlock, 0.0f);
     for (int c = 0; c < kNumChannels; ++c) {
+        rateGapLine[c].assign(resamplingGap(row), 0.0f);
         inputBlock[c].assign(hostBlock, 0.0f);
         outputBlock[c].assign(hostBlock, 0.0f);
         workA[c].assign(internalBlock, 0.0f);
@@ -213,6 +242,55 @@ void VeltranoVST::setSampleRate(float rate) {
     // Re-rated (and reset) only when the internal rate really changes.
     for (auto& detector : humDetect) {
         detector->setSampleRate(internalRate);
+    }
+}
+
+void VeltranoVST::resume() {
+    fillPosition = 0;
+    const auto clear = [](std::vector<float>& buffer) {
+        std::fill(buffer.begin(), buffer.end(), 0.0f);
+    };
+    clear(inputHistory);
+    clear(rateBuffer);
+    autoNorm->reset();
+    autoGain->reset();
+    for (int c = 0; c < kNumChannels; ++c) {
+        clear(inputBlock[c]);
+        clear(outputBlock[c]);
+        clear(workA[c]);
+        clear(workB[c]);
+        clear(rateGapLine[c]);
+        for (int stage = 0; stage < kNumStages; ++stage) {
+            clear(bypassLine[stage][c]);
+            clear(alignLine[stage][c]);
+        }
+        resampleF[c]->reset();
+        resampleG[c]->reset();
+        highPass[c]->init();
+        // The tracker forgets its estimates; the nominal frequency is a parameter and stays.
+        humDetect[c]->reset();
+        deconvolver[c]->reset();
+        spectralSub[c]->reset();
+        equalizer[c]->init();
+    }
+}
+
+void VeltranoVST::setRemovalReference(bool on) {
+    removalReference = on;
+    // The all-pass is longer than the high-pass, by 384 samples of delay: its stage's bypass
+    // path takes them on too, and random-noise reduction's bypass path, which is all the
+    // reference has of that stage, gives them back.
+    constexpr unsigned kLonger = (taps::kHighPassPhaseCount - taps::kHighPassCount) / 2;
+    static_assert(kLonger < kBypassDelay[kStageRandom]);
+    for (int c = 0; c < kNumChannels; ++c) {
+        if (on) {
+            highPass[c]->setTaps(taps::kHighPassPhase, taps::kHighPassPhaseCount);
+        } else {
+            highPass[c]->setTaps(taps::kHighPass, taps::kHighPassCount);
+        }
+        bypassLine[kStageHighPass][c].assign(kBypassDelay[kStageHighPass] + (on ? kLonger : 0),
+                                             0.0f);
+        bypassLine[kStageRandom][c].assign(kBypassDelay[kStageRandom] - (on ? kLonger : 0), 0.0f);
     }
 }
 
@@ -276,16 +354,28 @@ void VeltranoVST::bypass(Stage stage, int channel, bool on, const float* input, 
     std::copy(input + (count - delay), input + count, line.begin());
 }
 
+void VeltranoVST::delayThrough(std::vector<float>& line, float* samples, unsigned count) {
+    const auto delay = static_cast<unsigned>(line.size());
+    if (delay == 0 || count < delay) {
+        return;
+    }
+    // The newest `delay` samples go to the front and trade places with the line's.
+    std::rotate(samples, samples + (count - delay), samples + count);
+    std::swap_ranges(line.begin(), line.end(), samples);
+}
+
 void VeltranoVST::buildEqualizerTaps() {
     const int set =
         getSampleRate() > 15350.0f ? eqbasis::kEqBasisSet16000 : eqbasis::kEqBasisSet14700;
-    // Accumulated in single precision in ascending band order, tap by tap.
+    // Accumulated in single precision in ascending band order, tap by tap. The basis filters
+    // are centred on their tap 255 and end in a zero tap 511: placed one tap later they are
+    // centred on 256, the equalizer's bypass delay.
     std::fill(std::begin(eqTaps), std::end(eqTaps), 0.0f);
     for (int band = 0; band < kNumEqBands; ++band) {
         const float gain = bandGains[band];
         const float* basis = eqbasis::kEqualizerBasis[set][band];
-        for (unsigned k = 0; k < kEqTaps; ++k) {
-            eqTaps[k] += gain * basis[k];
+        for (unsigned k = 1; k < kEqTaps; ++k) {
+            eqTaps[k] += gain * basis[k - 1];
         }
     }
 }
@@ -316,8 +406,14 @@ void VeltranoVST::processBlock(int channels) {
     std::copy(inputHistory.begin() + count[0], inputHistory.end(), inputHistory.begin());
     std::copy(workA[0].begin(), workA[0].begin() + count[0], inputHistory.begin() + keep);
 
+    // As the reference of what the chain removes, only the high-pass (turned into an all-pass)
+    // runs; every other stage takes its bypass path.
+    const bool run = !removalReference;
+
     // Auto-normalize, both channels with one gain.
-    if (channels == 2) {
+    if (!run) {
+        // Nothing to do: the bypass below writes every sample.
+    } else if (channels == 2) {
         unsigned n = count[0];
         autoNorm->processStereo(workA[0].data(), workA[1].data(), workB[0].data(), workB[1].data(),
                                 count[0], &n);
@@ -327,20 +423,20 @@ void VeltranoVST::processBlock(int channels) {
         autoNorm->maxGain = CAutoNorm::kFixedMaxGain;
         autoNorm->processMono(workA[0].data(), workB[0].data(), count[0]);
     }
-    const bool normalizeOn = switchOn(kAutoNormalize);
+    const bool normalizeOn = run && switchOn(kAutoNormalize);
     for (int c = 0; c < channels; ++c) {
         bypass(kStageNormalize, c, normalizeOn, workA[c].data(), workB[c].data(), count[c]);
     }
 
     const bool highPassOn = switchOn(kHighPass);
-    const bool humOn = switchOn(kHumFilter);
-    const bool predictableOn = switchOn(kPredictableNoise);
+    const bool humOn = run && switchOn(kHumFilter);
+    const bool predictableOn = run && switchOn(kPredictableNoise);
     const bool reverbOn = switchOn(kReverb);
     const float predictableAmount = 1.0f - predictableAttenuation;
-    const bool randomOn = switchOn(kRandomNoise);
+    const bool randomOn = run && switchOn(kRandomNoise);
     const float randomAmountPercent = (1.0f - randomAttenuation) * 100.0f;
     const bool conservative = !switchOn(kAggressive);
-    const bool equalizerOn = switchOn(kEqualizer);
+    const bool equalizerOn = run && switchOn(kEqualizer);
     for (int c = 0; c < channels; ++c) {
         float* a = workA[c].data();
         float* b = workB[c].data();
@@ -353,55 +449,70 @@ void VeltranoVST::processBlock(int channels) {
         // the attenuation are read per channel: channel 0's write-back may come in between.
         CHumDetect& detector = *humDetect[c];
         const bool tracking = switchOn(kHumAutoTrack);
-        const float product = 60.0f * humAttenuation;
-        detector.tracking = tracking;
-        detector.process(a, b, n, &n, 60.0f - product);
+        if (run) {
+            const float product = 60.0f * humAttenuation;
+            detector.tracking = tracking;
+            detector.process(a, b, n, &n, 60.0f - product);
+            delayThrough(alignLine[kStageHum][c], b, n);
+        }
         bypass(kStageHum, c, humOn, a, b, n);
 
         // The tracked frequency becomes the nominal one of both channels (no automation is
         // sent for it). A detector without an estimate yet has nothing to say: its "unset"
         // marker is not a frequency and does not overwrite the user's setting.
-        if (tracking && !CHumDetect::isUnset(detector.trackedFrequency)) {
+        if (run && tracking && !CHumDetect::isUnset(detector.trackedFrequency)) {
             const float f = std::clamp(detector.trackedFrequency, CHumDetect::kMinHumFrequency,
                                        CHumDetect::kMaxHumFrequency);
             setParameter(kHumFrequency, (f - kHumFrequencyBase) / kHumFrequencySpan);
         }
 
         // Predictable noise reduction: the short predictor, or the long one for reverberation.
-        CDeconvolver& predictor = *deconvolver[c];
-        predictor.amount = predictableAmount;
-        if (reverbOn) {
-            predictor.order = 1024;
-            predictor.delay = 1;
-            predictor.step = 0.00030517578125f;
-        } else {
-            predictor.order = 128;
-            predictor.delay = 3;
-            predictor.step = 0.006103515625f;
+        if (run) {
+            CDeconvolver& predictor = *deconvolver[c];
+            predictor.amount = predictableAmount;
+            if (reverbOn) {
+                predictor.order = 1024;
+                predictor.delay = 1;
+                predictor.step = 0.00030517578125f;
+            } else {
+                predictor.order = 128;
+                predictor.delay = 3;
+                predictor.step = 0.006103515625f;
+            }
+            predictor.process(b, a, n, &n);
         }
-        predictor.process(b, a, n, &n);
         if (!predictableOn) {
             std::copy(b, b + n, a);
         }
 
-        // Random noise reduction. Its first call produces only part of a block; the rest of
-        // the block is silence rather than whatever the buffer held. The count stays.
-        unsigned produced = n;
-        spectralSub[c]->process(a, b, n, randomAmountPercent, &produced, conservative);
-        if (produced < n) {
-            std::fill(b + produced, b + n, 0.0f);
+        // Random noise reduction. The count stays whatever the stage returns. The call that
+        // completes its first frame returns the start of the processed stream, fewer samples
+        // than the block: they go at the end of the block, after silence, so that the stream
+        // lags by the same count - produced samples from the first block on.
+        if (run) {
+            unsigned produced = n;
+            spectralSub[c]->process(a, b, n, randomAmountPercent, &produced, conservative);
+            if (produced < n) {
+                std::copy_backward(b, b + produced, b + n);
+                std::fill(b, b + (n - produced), 0.0f);
+            }
+            delayThrough(alignLine[kStageRandom][c], b, n);
         }
         bypass(kStageRandom, c, randomOn, a, b, n);
 
-        buildEqualizerTaps();
-        equalizer[c]->updateTaps(eqTaps, kEqTaps);
-        equalizer[c]->filter(b, a, n, &n);
+        if (run) {
+            buildEqualizerTaps();
+            equalizer[c]->updateTaps(eqTaps, kEqTaps);
+            equalizer[c]->filter(b, a, n, &n);
+        }
         bypass(kStageEqualizer, c, equalizerOn, b, a, n);
         count[c] = n;
     }
 
     // Automatic gain control, both channels with one gain.
-    if (channels == 2) {
+    if (!run) {
+        // Bypassed below.
+    } else if (channels == 2) {
         unsigned n = count[0];
         autoGain->processStereo(workA[0].data(), workA[1].data(), workB[0].data(), workB[1].data(),
                                 count[0], &n, maxGainLinear);
@@ -411,12 +522,13 @@ void VeltranoVST::processBlock(int channels) {
         autoGain->maxGain = maxGainLinear;
         autoGain->processMono(workA[0].data(), workB[0].data(), count[0]);
     }
-    const bool gainOn = switchOn(kAutoGain);
+    const bool gainOn = run && switchOn(kAutoGain);
     for (int c = 0; c < channels; ++c) {
         bypass(kStageGain, c, gainOn, workA[c].data(), workB[c].data(), count[c]);
     }
 
-    // Back to the host rate.
+    // Back to the host rate, made up at the high rate to the resampling delay the latency
+    // counts.
     for (int c = 0; c < channels; ++c) {
         unsigned n = count[c];
         if (factorF > 1) {
@@ -425,6 +537,7 @@ void VeltranoVST::processBlock(int channels) {
         } else {
             std::copy(workB[c].begin(), workB[c].begin() + n, rateBuffer.begin());
         }
+        delayThrough(rateGapLine[c], rateBuffer.data(), n);
         unsigned m = n;
         if (factorG > 1) {
             resampleG[c]->decimate(rateBuffer.data(), outputBlock[c].data(), n, &m);

@@ -7,6 +7,17 @@
 // plays one host block later. Latency: host block + extra latency frames, reported as the
 // descriptor's initialDelay.
 //
+// Time-exactness: the output is the input delayed by exactly initialDelay frames, whichever
+// stages are on. Every stage's switched-on output is delayed to the length of its bypass path
+// (the hum filter by one sample, random-noise reduction by 611; the equalizer's taps are
+// centred on its bypass delay), and the resampling filters' 255 high-rate samples are made up
+// to the 256 the latency counts. Only the high-pass, antisymmetric with 127.5 samples of
+// delay, lies half an internal sample before its bypass path of 128.
+//
+// Lifecycle: resume (effMainsChanged 1) returns every stage, buffer and delay line to its
+// state after construction and the current rate's setSampleRate, keeping every parameter, so a
+// render after any live cycle equals a fresh instance's.
+//
 // Threading: parameter values are 32-bit floats written whole from whichever thread sets them
 // and read by the audio path once per block; no locks. The hum frequency's working value lives
 // in the two channels' hum detectors. setSampleRate runs on the host's user-interface thread,
@@ -41,6 +52,9 @@ public:
     // an integer) and allocates the block buffers. A rate that is not a finite number from 1 Hz
     // to kMaxHostRate is ignored.
     void setSampleRate(float rate) override;
+    // Starts the chain afresh (see above). Runs on the host's non-audio thread, never while
+    // processReplacing runs (the interface's rule); clears, allocates nothing.
+    void resume() override;
     void processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) override;
     // Stores the value of a parameter (0 ... 34) or carries out an editor command (43 ... 71),
     // then tells the editor. A NaN or infinite value is ignored: nothing is stored or told.
@@ -56,6 +70,17 @@ public:
 
     // Installs the editor (owned from then on) and sets or clears effFlagsHasEditor.
     void installEditor(EditorLink* newEditor);
+
+    // The reference of what the chain removes, for the command line's residue (no host reaches
+    // it). With it on, no stage runs: each passes its input through its bypass delay, except
+    // that a switched-on high-pass is replaced by an all-pass with the high-pass's phase (a
+    // 90-degree turn at every frequency from 22 Hz up, 384 samples longer than the high-pass,
+    // which random-noise reduction's bypass path gives back). The output is then the input
+    // delayed, band-limited and turned exactly as the output of an instance with the same
+    // setting, before anything is removed. Call it before processing, like setSampleRate; it
+    // allocates.
+    void setRemovalReference(bool on);
+    bool isRemovalReference() const { return removalReference; }
 
     // Working values derived from the parameters.
     float bandGain(int band) const { return bandGains[band]; }
@@ -95,12 +120,19 @@ private:
         kNumStages
     };
     static constexpr unsigned kBypassDelay[kNumStages] = {64, 128, 36, 0, 2048, 256, 64};
+    // Samples by which each stage's own output is delayed further so that it lines up with its
+    // bypass path: the hum canceller delays by 35, random-noise reduction by 1437 at blocks of
+    // 2048 (its first call returns 611 samples, placed at the end of the block). The equalizer
+    // needs none (taps centred on 256), the high-pass cannot be helped by a whole sample.
+    static constexpr unsigned kAlignDelay[kNumStages] = {0, 0, 1, 0, 611, 0, 0};
 
     void processBlock(int channels);
     // The switch rule: with the stage off, its output is its input delayed by the stage's
     // bypass delay; on or off, the delay line then takes the input's newest samples.
     void bypass(Stage stage, int channel, bool on, const float* input, float* output,
                 unsigned count);
+    // Delays `count` samples in place through `line` (its length is the delay).
+    static void delayThrough(std::vector<float>& line, float* samples, unsigned count);
     void buildEqualizerTaps();
 
     void setBandValue(int band, float value);
@@ -136,6 +168,7 @@ private:
     std::uint32_t hostBlock{0};    // frames per host block; 0 until the first rate is set
     std::uint32_t extraLatency{0}; // frames of latency beyond the host block
     std::uint32_t fillPosition{0}; // next frame of the block buffers, shared by the channels
+    bool removalReference{false};  // the chain runs as the reference of what it removes
 
     // Processing objects shared by both channels (stereo-linked).
     std::unique_ptr<CAutoNorm> autoNorm; // first stage: brings the input to a working level
@@ -156,6 +189,9 @@ private:
     std::vector<float> workB[kNumChannels];       // alternate between A and B
     std::vector<float> rateBuffer;                // G x host block samples at the high rate
     std::vector<float> inputHistory;              // resampled channel-0 input, 2048 + 2596
-    std::vector<float> bypassLine[kNumStages][kNumChannels]; // never cleared after construction
-    float eqTaps[kEqTaps]{}; // the equalizer taps of the current block
+    std::vector<float> bypassLine[kNumStages][kNumChannels]; // cleared only by resume
+    std::vector<float> alignLine[kNumStages][kNumChannels];  // kAlignDelay of stage output
+    std::vector<float> rateGapLine[kNumChannels]; // high-rate samples the resampling filters
+                                                  // fall short of the latency's count
+    float eqTaps[kEqTaps]{};                      // the equalizer taps of the current block
 };
