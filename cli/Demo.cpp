@@ -193,7 +193,7 @@ int runDemo(const std::string& folder, std::ostream& out, std::ostream& err) {
         << "; delay of " << result.latency << " frames compensated\n\n"
         << "results in " << fs::absolute(folder).lexically_normal().string() << "/\n"
         << "  restored.wav         the restored recording (32-bit float)\n"
-        << "  removed.wav          what the chain removed (input minus output)\n"
+        << "  removed.wav          what the filtering removed, aligned with the sample\n"
         << "  restored.report.txt  the setup report\n"
         << "  restored.record.json the processing record (versions, hashes, every setting)\n";
     return 0;

@@ -7,10 +7,14 @@
 //   ardour_render input RECORDING LEFT.wav RIGHT.wav
 //       overwrites the two mono sources of the session's placeholder region with the recording
 //       (left: the recording, right: the recording at half level, reversed), 32-bit float
-//   ardour_render compare PLUGIN RECORDING SETTINGS LATENCY OUT-LEFT.wav OUT-RIGHT.wav
-//       runs the same input through PLUGIN in our own host with SETTINGS ("index=value,..."),
-//       and compares with what Ardour rendered, aligned by the reported latency: fails when any
-//       sample differs by more than 1e-6, or when LATENCY is not what our host sees.
+//   ardour_render command RECORDING SETTINGS STEREO.wav SETTINGS-FILE
+//       writes the same input as one stereo file, and SETTINGS ("index=value,...") as a
+//       settings file of the veltrano command
+//   ardour_render compare PLUGIN LATENCY COMMAND-OUT.wav OUT-LEFT.wav OUT-RIGHT.wav
+//       compares what Ardour rendered with what `veltrano process` made of the same input and
+//       settings, both latency-compensated: fails when any sample differs at all, or when
+//       LATENCY, the latency Ardour reported, is not what our own host sees of PLUGIN.
+#include "cli/Settings.h"
 #include "host/VstHost.h"
 
 #include <sndfile.h>
@@ -100,25 +104,72 @@ std::vector<std::pair<int, float>> parseSettings(const std::string& text) {
     return settings;
 }
 
-int compare(const char* plugin, const char* recordingPath, const char* settingsText,
-            int ardourLatency, const char* outLeft, const char* outRight) {
+bool writeStereo(const std::string& path, const Recording& recording) {
+    SF_INFO info{};
+    info.samplerate = recording.rate;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr) {
+        std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), sf_strerror(nullptr));
+        return false;
+    }
+    Signal interleaved;
+    for (std::size_t n = 0; n < recording.left.size(); ++n) {
+        interleaved.push_back(recording.left[n]);
+        interleaved.push_back(recording.right[n]);
+    }
+    const auto frames = static_cast<sf_count_t>(recording.left.size());
+    const sf_count_t put = sf_writef_float(file, interleaved.data(), frames);
+    sf_close(file);
+    return put == frames;
+}
+
+int command(const char* recordingPath, const char* settingsText, const char* stereoPath,
+            const char* settingsPath) {
     Recording recording;
-    Signal ardour[2];
-    int rate = 0;
-    if (!readRecording(recordingPath, recording) || !readMono(outLeft, ardour[0], rate) ||
-        !readMono(outRight, ardour[1], rate)) {
+    if (!readRecording(recordingPath, recording) || !writeStereo(stereoPath, recording)) {
         return 1;
     }
+    cli::Settings settings;
+    for (const auto& [index, value] : parseSettings(settingsText)) {
+        settings.setNormalized(index, value);
+    }
+    std::FILE* file = std::fopen(settingsPath, "wb");
+    if (file == nullptr) {
+        std::perror(settingsPath);
+        return 1;
+    }
+    const std::string text = settings.saveText();
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    return std::fclose(file) == 0 && written ? 0 : 1;
+}
+
+int compare(const char* plugin, int ardourLatency, const char* commandOut, const char* outLeft,
+            const char* outRight) {
     VstHost host(plugin);
     if (host.open() == nullptr) {
         std::fprintf(stderr, "our host cannot load %s: %s\n", plugin, host.error().c_str());
         return 1;
     }
-    host.setSampleRate(static_cast<float>(recording.rate));
-    host.dispatch(effMainsChanged, 0, 1);
-    for (const auto& [index, value] : parseSettings(settingsText)) {
-        host.setParameter(index, value);
+    Signal ardour[2];
+    int rate = 0;
+    SF_INFO info{};
+    SNDFILE* file = sf_open(commandOut, SFM_READ, &info);
+    if (file == nullptr || info.channels != 2 || !readMono(outLeft, ardour[0], rate) ||
+        !readMono(outRight, ardour[1], rate)) {
+        std::fprintf(stderr, "cannot read the renders\n");
+        if (file != nullptr) {
+            sf_close(file);
+        }
+        return 1;
     }
+    Signal interleaved(static_cast<std::size_t>(info.frames) * 2);
+    const sf_count_t got = sf_readf_float(file, interleaved.data(), info.frames);
+    sf_close(file);
+    const auto frames = static_cast<std::size_t>(got);
+
+    host.setSampleRate(static_cast<float>(info.samplerate));
     const int latency = host.effect()->initialDelay;
     std::printf("our host: latency %d frames; Ardour reported %d\n", latency, ardourLatency);
     if (latency != ardourLatency) {
@@ -126,45 +177,34 @@ int compare(const char* plugin, const char* recordingPath, const char* settingsT
         return 1;
     }
 
-    // The recording followed by a latency of silence, in calls of 1024 frames.
-    const std::size_t frames = recording.left.size();
-    const std::size_t total = frames + static_cast<std::size_t>(latency);
-    Signal in[2] = {recording.left, recording.right};
-    Signal out[2] = {Signal(total), Signal(total)};
-    in[0].resize(total, 0.0f);
-    in[1].resize(total, 0.0f);
-    for (std::size_t pos = 0; pos < total; pos += 1024) {
-        const auto n = static_cast<VstInt32>(std::min<std::size_t>(1024, total - pos));
-        float* inputs[2] = {in[0].data() + pos, in[1].data() + pos};
-        float* outputs[2] = {out[0].data() + pos, out[1].data() + pos};
-        host.processReplacing(inputs, outputs, n);
-    }
-
     bool ok = true;
-    for (int c = 0; c < 2; ++c) {
+    for (std::size_t c = 0; c < 2; ++c) {
         if (ardour[c].size() < frames) {
-            std::fprintf(stderr, "Ardour rendered %zu frames of channel %d, expected %zu\n",
+            std::fprintf(stderr, "Ardour rendered %zu frames of channel %zu, expected %zu\n",
                          ardour[c].size(), c, frames);
             ok = false;
             continue;
         }
+        std::size_t differing = 0;
+        std::size_t first = 0;
         double worst = 0.0;
-        std::size_t worstAt = 0;
         double energy = 0.0;
         for (std::size_t n = 0; n < frames; ++n) {
-            const double ours = out[c][n + static_cast<std::size_t>(latency)];
-            const double difference = std::fabs(ours - ardour[c][n]);
-            energy += ours * ours;
-            if (!(difference <= worst)) {
-                worst = difference;
-                worstAt = n;
+            const double ours = interleaved[n * 2 + c];
+            if (interleaved[n * 2 + c] != ardour[c][n]) {
+                first = differing == 0 ? n : first;
+                ++differing;
+                worst = std::max(worst, std::fabs(ours - ardour[c][n]));
             }
+            energy += ours * ours;
         }
-        std::printf("channel %d: %zu frames, rms %.4f, largest difference %.3g at frame %zu\n", c,
-                    frames, std::sqrt(energy / static_cast<double>(frames)), worst, worstAt);
-        ok = ok && worst <= 1e-6 && energy > 0.0;
+        std::printf("channel %zu: %zu frames, rms %.4f, %zu differ (first at %zu, largest %.3g)\n",
+                    c, frames, std::sqrt(energy / static_cast<double>(frames)), differing, first,
+                    worst);
+        ok = ok && differing == 0 && energy > 0.0;
     }
-    std::printf("%s\n", ok ? "Ardour's render equals our host's" : "renders differ");
+    std::printf("%s\n",
+                ok ? "Ardour's render equals the command's, bit for bit" : "renders differ");
     return ok ? 0 : 1;
 }
 
@@ -188,8 +228,11 @@ int main(int argc, char** argv) {
                    ? 0
                    : 1;
     }
-    if (mode == "compare" && argc == 8) {
-        return compare(argv[2], argv[3], argv[4], std::atoi(argv[5]), argv[6], argv[7]);
+    if (mode == "command" && argc == 6) {
+        return command(argv[2], argv[3], argv[4], argv[5]);
+    }
+    if (mode == "compare" && argc == 7) {
+        return compare(argv[2], std::atoi(argv[3]), argv[4], argv[5], argv[6]);
     }
     std::fprintf(stderr, "usage: ardour_render info|input|compare ... (see the source)\n");
     return 2;

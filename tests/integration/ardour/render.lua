@@ -9,14 +9,14 @@ assert(load_session(folder, name), "cannot load the session")
 local track = Session:route_by_name("recording"):to_track()
 local proc = ARDOUR.LuaAPI.new_plugin(Session, "Veltrano VST", ARDOUR.PluginType.LXVST, "")
 assert(not proc:isnil(), "Ardour cannot instantiate Veltrano VST")
--- The running engine would put the track, and the plug-in in it, through cycles of silence
--- whenever this script is slow to reach the render; the plug-in keeps its state through
--- suspend and resume, so the render would then not start from a fresh instance as our host's
--- does. The render runs in this thread and needs no engine.
-AudioEngine:stop(false)
-assert(not AudioEngine:running(), "cannot stop the engine")
+-- The engine keeps running: the plug-in goes through live cycles before the render, as in a
+-- session someone works in, and the render must still start from a fresh state (Ardour
+-- resumes the plug-in for it).
+assert(AudioEngine:running(), "the engine does not run")
 assert(track:add_processor_by_index(proc, 0, nil, true) == 0, "cannot insert the plug-in")
 local insert = proc:to_insert()
+-- Let the engine run the plug-in for a while: about two seconds of live cycles.
+ARDOUR.LuaAPI.usleep(2000000)
 local plugin = insert:plugin(0)
 local info = plugin:get_info()
 print("ARDOUR plugin " .. plugin:name() .. " by " .. plugin:maker() .. ", id " .. info.unique_id)

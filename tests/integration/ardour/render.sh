@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# render.sh PLUGIN CHECKER RECORDING WORK: renders RECORDING through PLUGIN inside Ardour 7,
-# headless on its dummy backend, and checks that the result equals what our own host makes of
-# the same input and settings (see ArdourRender.cpp). Exits 77 (skipped) when Ardour is not
-# installed; scripts/test.sh installs it where it can.
+# render.sh PLUGIN CHECKER VELTRANO RECORDING WORK: renders RECORDING through PLUGIN inside
+# Ardour 7, headless on its dummy backend, after the engine has run the plug-in for a while,
+# and checks that the result equals, bit for bit, what `veltrano process` makes of the same
+# input and settings (see ArdourRender.cpp). Exits 77 (skipped) when Ardour is not installed;
+# scripts/test.sh installs it where it can.
 set -euo pipefail
-plugin=$1 checker=$2 recording=$3 work=$4
+plugin=$1 checker=$2 veltrano=$3 recording=$4 work=$5
 here=$(cd "$(dirname "$0")" && pwd)
 
 lua=$(command -v ardour7-lua || true)
@@ -60,5 +61,8 @@ outputs=($(sed -n 's/^ARDOUR output //p' "$work/render.log"))
 [ ${#outputs[@]} -eq 2 ] || { echo "expected two rendered channels"; exit 1; }
 
 echo "Ardour saw: $(fact plugin); $(fact parameters) parameters; inputs $(fact inputs); latency $latency frames"
-"$checker" compare "$plugin" "$recording" "$settings" "$latency" \
+"$checker" command "$recording" "$settings" "$work/stereo.wav" "$work/settings.txt"
+"$veltrano" process "$work/stereo.wav" -o "$work/command.wav" --settings "$work/settings.txt" \
+    --quiet
+"$checker" compare "$plugin" "$latency" "$work/command.wav" \
     "$audio/${outputs[0]}" "$audio/${outputs[1]}"
