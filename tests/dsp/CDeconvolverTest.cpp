@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -292,75 +291,4 @@ TEST(CDeconvolver, BadArgumentsAreRefusedOrBounded) {
 }
 
 // Figures for the record: reverberant signals, and the cost per sample.
-TEST(CDeconvolver, MeasuredEffect) {
-    const size_t n = size_t(8 * kRate), from = size_t(6 * kRate);
-
-    // Bursts of 100 ms every 500 ms, of white noise or of a 150 Hz harmonic series, in a room
-    // with a reverberation time of 0.3 s. Levels while the bursts sound and in their tails (from
-    // 20 ms after each burst).
-    const size_t burst = size_t(0.1 * kRate), period = size_t(0.5 * kRate);
-    std::vector<float> room = noise(0.1f, size_t(0.3 * kRate), 8);
-    room[0] = 1.0f;
-    for (size_t j = 1; j < room.size(); ++j) {
-        room[j] *= float(std::pow(1e-3, double(j) / double(room.size())));
-    }
-    const auto reverberate = [&](const std::vector<float>& dry) {
-        std::vector<float> wet(n, 0.0f);
-        for (size_t i = 0; i < n; ++i) {
-            for (size_t j = 0; i % period < burst && j < room.size() && i + j < n; ++j) {
-                wet[i + j] += dry[i] * room[j];
-            }
-        }
-        return wet;
-    };
-    std::vector<float> voiced(n, 0.0f);
-    for (int k = 1; k <= 20; ++k) {
-        voiced = voiced + sine(150.0 * k, 0.05f / float(k), n);
-    }
-    const std::vector<float> reverberant[] = {reverberate(noise(0.1f, n, 9)), reverberate(voiced)};
-    const auto split = [&](const std::vector<float>& s) {
-        double on = 0.0, off = 0.0;
-        for (size_t i = from; i < n; ++i) {
-            const size_t t = i % period;
-            if (t < burst) {
-                on += double(s[i]) * s[i];
-            } else if (t >= burst + 294) {
-                off += double(s[i]) * s[i];
-            }
-        }
-        return std::pair{10.0 * std::log10(on), 10.0 * std::log10(off)};
-    };
-    for (const Model m : {kShort, kReverb}) {
-        for (int source = 0; source < 2; ++source) {
-            CDeconvolver r;
-            const auto [onIn, offIn] = split(reverberant[source]);
-            const auto [onOut, offOut] = split(run(r, reverberant[source], m, 2048));
-            std::printf("[ measured ] order %u, %s bursts: bursts %+.1f dB, tails %+.1f dB\n",
-                        m.order, source == 0 ? "noise" : "harmonic", onOut - onIn, offOut - offIn);
-        }
-    }
-    // Cost: the best of three runs over 2 s (the machine may be busy), never asserted.
-    const std::vector<float> twoSeconds = sine(1000.0, 0.25f, 29400) + noise(0.01f, 29400, 10);
-    const char* names[] = {"plain", "SSE2", "AVX", "AVX-512"};
-    for (const auto k : {CDeconvolver::Kernel::Plain, CDeconvolver::Kernel::Sse2,
-                         CDeconvolver::Kernel::Avx, CDeconvolver::Kernel::Avx512}) {
-        for (const Model m : {kShort, kReverb}) {
-            double best = 1e300;
-            for (int repeat = 0; repeat < 3 && CDeconvolver::kernelAvailable(k); ++repeat) {
-                CDeconvolver d;
-                d.selectKernel(k);
-                const auto start = std::chrono::steady_clock::now();
-                run(d, twoSeconds, m, 2048);
-                const std::chrono::duration<double, std::nano> took =
-                    std::chrono::steady_clock::now() - start;
-                best = std::min(best, took.count() / double(twoSeconds.size()));
-            }
-            if (best < 1e300) {
-                std::printf("[ measured ] %s kernel, order %u: %.1f ns/sample\n", names[int(k)],
-                            m.order, best);
-            }
-        }
-    }
-}
-
 } // namespace
