@@ -2,6 +2,7 @@
 // impulse comes out exactly initialDelay frames after it went in; and a resume starts the
 // chain afresh, so a stream after any live cycle equals a fresh instance's, bit for bit.
 #include "host/VstHost.h"
+#include "plugin/Parameters.h"
 
 #include <gtest/gtest.h>
 
@@ -22,21 +23,6 @@ struct Rate {
 constexpr Rate kRates[] = {{8000.0f, 0.5},  {11025.0f, 0.75}, {22050.0f, 1.5}, {32000.0f, 2.0},
                            {44100.0f, 3.0}, {48000.0f, 3.0},  {64000.0f, 4.0}, {88200.0f, 6.0},
                            {96000.0f, 6.0}, {12345.0f, 1.0}};
-
-// Parameter indices (the switches are 20 ... 29).
-enum : VstInt32 {
-    kAutoNormalize = 20,
-    kHighPass,
-    kHumFilter,
-    kHumAutoTrack,
-    kPredictableNoise,
-    kReverb,
-    kRandomNoise,
-    kAggressive,
-    kEqualizer,
-    kAutoGain,
-    kHumFrequency = 34,
-};
 
 struct Setting {
     std::string name;
@@ -171,7 +157,7 @@ TEST(Timing, AResumeStartsAfreshWithEveryStageAndTrackingOn) {
     VstHost fresh(VELTRANO_PLUGIN_PATH);
     ASSERT_NE(fresh.open(), nullptr);
     fresh.setSampleRate(kRate);
-    for (VstInt32 index = 0; index < 35; ++index) {
+    for (VstInt32 index = 0; index < kNumParams; ++index) {
         fresh.setParameter(index, live.getParameter(index));
     }
     fresh.dispatch(effMainsChanged, 0, 1);
