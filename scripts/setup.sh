@@ -19,6 +19,11 @@ packages=(
     g++-mingw-w64-x86-64-posix
     clang
     libclang-rt-14-dev
+    libstb-dev
+    fonts-liberation2
+    libx11-dev
+    xvfb
+    xauth
 )
 
 missing=()
