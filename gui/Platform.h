@@ -1,0 +1,29 @@
+// What the frame needs of the platform window it is shown in: putting pixels on the screen and
+// an in-place text editor. One implementation per platform; HeadlessWindow for tests and
+// off-screen pictures. The window is driven by the host's idle and delivers its mouse events to
+// the frame (CFrame::mouseDown and so on); it owns no thread.
+//
+// Threads: GUI thread only.
+#pragma once
+
+#include "gui/Rect.h"
+#include "gui/Surface.h"
+
+namespace gui {
+
+class CTextEdit;
+
+class Window {
+public:
+    virtual ~Window() = default;
+
+    // Shows the part `area` (inside the surface) of the frame's surface.
+    virtual void present(const Surface& surface, const Rect& area) = 0;
+
+    // Opens a single-line edit box over field.rect() holding field.text(), all of it selected.
+    // When the user presses Enter or the box loses focus, the window calls field.commit with
+    // the typed text; Escape calls field.cancel(). The field outlives the edit box.
+    virtual void beginTextEditing(CTextEdit& field) = 0;
+};
+
+} // namespace gui
