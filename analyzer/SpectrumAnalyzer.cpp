@@ -32,7 +32,7 @@ float clampLevel(float level) {
 
 } // namespace
 
-SpectrumAnalyzer::SpectrumAnalyzer(const gui::Rect& rect) : size(rect), plot(rect) {
+SpectrumAnalyzer::SpectrumAnalyzer(const gui::Rect& rect) : gui::CView(rect), plot(rect) {
     fft.window = NspRealFft::kWindowBlackman;
     fft.scale = 1;
     fft.removeDC = true;
@@ -43,20 +43,27 @@ SpectrumAnalyzer::~SpectrumAnalyzer() = default;
 
 void SpectrumAnalyzer::setBarCount(int n) {
     barCount = std::max(n, 1);
-    scratch.assign(static_cast<std::size_t>(barCount), kFloorDb);
-    inputTrace.assign(static_cast<std::size_t>(barCount), kFloorDb);
-    outputTrace.assign(static_cast<std::size_t>(barCount), kFloorDb);
+    const auto bins = static_cast<std::size_t>(barCount);
+    scratch.assign(bins, kFloorDb);
+    inputTrace.assign(bins, kFloorDb);
+    outputTrace.assign(bins, kFloorDb);
+    shownInput.assign(bins, kFloorDb);
+    shownOutput.assign(bins, kFloorDb);
+    fed.forEach([&](Fed& slot) {
+        slot.input.assign(bins, kFloorDb);
+        slot.output.assign(bins, kFloorDb);
+    });
     fft.setSize(2 * barCount);
     // The first shown bin's level at the left edge, every displayed bin, the last one's at the
     // right edge.
     points.resize(static_cast<std::size_t>(std::max(displayedBins(), 0)) + 2);
     binWidth = 335.0f / static_cast<float>(std::max(displayedBins(), 1));
-    dirty = true;
+    setDirty();
 }
 
 void SpectrumAnalyzer::feed(int count, const float* inputSignal, const float* outputSignal) {
     const int chunk = 2 * barCount;
-    const float divisor = static_cast<float>(std::max(averaging, 1));
+    const float divisor = static_cast<float>(std::max(averaging.load(), 1));
     const auto follow = [&](const float* signal, std::vector<float>& trace) {
         for (int at = 0; signal != nullptr && at + chunk <= count; at += chunk) {
             fft.transform(chunk, signal + at, scratch.data());
@@ -70,20 +77,37 @@ void SpectrumAnalyzer::feed(int count, const float* inputSignal, const float* ou
 
     const int inputPeak = peakOf(inputTrace);
     bool fromOutput = false;
+    int peak = inputPeak;
     if (outputSignal != nullptr) {
         const int outputPeak = peakOf(outputTrace);
-        if (displayMode == 1) {
+        const int mode = displayMode.load();
+        if (mode == 1) {
             fromOutput = true;
-        } else if (displayMode == 2 && lineGraph) {
+        } else if (mode == 2 && lineGraph.load()) {
             fromOutput = outputTrace[static_cast<std::size_t>(outputPeak)] >=
                          inputTrace[static_cast<std::size_t>(inputPeak)];
         }
-        maxBin = fromOutput ? outputPeak : inputPeak;
-    } else {
-        maxBin = inputPeak;
+        peak = fromOutput ? outputPeak : inputPeak;
     }
-    maxLevel = traceOf(fromOutput)[static_cast<std::size_t>(maxBin)];
-    dirty = true;
+
+    Fed& slot = fed.writeSlot();
+    std::copy(inputTrace.begin(), inputTrace.end(), slot.input.begin());
+    std::copy(outputTrace.begin(), outputTrace.end(), slot.output.begin());
+    slot.maxBin = peak;
+    slot.maxLevel = (fromOutput ? outputTrace : inputTrace)[static_cast<std::size_t>(peak)];
+    fed.publish();
+}
+
+void SpectrumAnalyzer::onIdle() {
+    if (!fed.fetch()) {
+        return;
+    }
+    const Fed& latest = fed.readSlot();
+    shownInput = latest.input;
+    shownOutput = latest.output;
+    maxBin = latest.maxBin;
+    maxLevel = latest.maxLevel;
+    setDirty();
 }
 
 int SpectrumAnalyzer::peakOf(const std::vector<float>& trace) const {
@@ -111,16 +135,17 @@ std::string SpectrumAnalyzer::readout(float level, int bin, std::string_view pre
 
 int SpectrumAnalyzer::columnOf(int position) const {
     const float x = binWidth * static_cast<float>(position) + binWidth / 2.0f + 1.0f;
-    return size.left + static_cast<int>(x);
+    return rect().left + static_cast<int>(x);
 }
 
 int SpectrumAnalyzer::rowOf(float level) const {
     const float share = (clampLevel(level) + 96.0f) / 96.0f;
     const float height = share * levelHeight;
-    return size.top + 96 - static_cast<int>(height);
+    return rect().top + 96 - static_cast<int>(height);
 }
 
 void SpectrumAnalyzer::draw(gui::DrawContext& context) {
+    const gui::Rect& size = rect();
     const int left = size.left;
     const int top = size.top;
     const int right = size.right;
@@ -141,7 +166,7 @@ void SpectrumAnalyzer::draw(gui::DrawContext& context) {
     context.drawText(highest, strip(right - 100, right), font, gui::kWhite, gui::TextAlign::Right);
 
     // Readouts: level at the cursor in the shown trace, and the maximum.
-    const std::vector<float>& shown = traceOf(displayMode == 1);
+    const std::vector<float>& shown = traceOf(displayMode.load() == 1);
     const float atCursor = cursorBin >= 0 && cursorBin < barCount
                                ? shown[static_cast<std::size_t>(cursorBin)]
                                : kFloorDb;
@@ -150,12 +175,13 @@ void SpectrumAnalyzer::draw(gui::DrawContext& context) {
     context.drawText(readout(maxLevel, maxBin, "Max:"), strip(left + 20, left + 138), font,
                      maxPeak ? kGreen : textColour, gui::TextAlign::Center);
 
-    if (lineGraph) {
-        if (displayMode != 1) {
-            drawTrace(context, inputTrace, kYellow);
+    const int mode = displayMode.load();
+    if (lineGraph.load()) {
+        if (mode != 1) {
+            drawTrace(context, shownInput, kYellow);
         }
-        if (displayMode == 1 || displayMode == 2) {
-            drawTrace(context, outputTrace, kBlue);
+        if (mode == 1 || mode == 2) {
+            drawTrace(context, shownOutput, kBlue);
         }
     }
     if (maxPeak) {
@@ -164,7 +190,6 @@ void SpectrumAnalyzer::draw(gui::DrawContext& context) {
     if (showCursor) {
         drawMarker(context, cursorBin, -1, kRed);
     }
-    dirty = false;
 }
 
 void SpectrumAnalyzer::drawTrace(gui::DrawContext& context, const std::vector<float>& trace,
@@ -175,11 +200,11 @@ void SpectrumAnalyzer::drawTrace(gui::DrawContext& context, const std::vector<fl
         return;
     }
     std::size_t count = 0;
-    points[count++] = {size.left + 1, rowOf(trace[static_cast<std::size_t>(f0)])};
+    points[count++] = {rect().left + 1, rowOf(trace[static_cast<std::size_t>(f0)])};
     for (int j = f0; j <= last; ++j) {
         points[count++] = {columnOf(j - f0), rowOf(trace[static_cast<std::size_t>(j)])};
     }
-    points[count++] = {size.left + 336, rowOf(trace[static_cast<std::size_t>(last)])};
+    points[count++] = {rect().left + 336, rowOf(trace[static_cast<std::size_t>(last)])};
     context.polyline(std::span<const gui::Point>(points.data(), count), colour);
 }
 
@@ -187,7 +212,11 @@ void SpectrumAnalyzer::drawMarker(gui::DrawContext& context, int bin, int shift,
                                   gui::Color colour) {
     const int position = removeDC() && bin > 0 ? bin - 1 : bin;
     const int x = columnOf(position) + shift;
-    context.line({x, size.top + 1}, {x, size.top + 97}, colour);
+    context.line({x, rect().top + 1}, {x, rect().top + 97}, colour);
+}
+
+void SpectrumAnalyzer::onMouseDown(const gui::MouseEvent& event) {
+    mouse(event.where);
 }
 
 void SpectrumAnalyzer::mouse(gui::Point where) {
@@ -206,5 +235,5 @@ void SpectrumAnalyzer::mouse(gui::Point where) {
         return;
     }
     cursorBin = static_cast<int>(static_cast<float>(m - 1) / binWidth) + firstShownBin();
-    dirty = true;
+    setDirty();
 }

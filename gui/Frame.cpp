@@ -21,6 +21,11 @@ void CFrame::adopt(std::unique_ptr<CView> view) {
 void CFrame::idle() {
     // Collect first: drawing one area repaints neighbours, which must not lose their own flag
     // half-way through the loop.
+    for (const auto& view : views_) {
+        if (view->isVisible()) {
+            view->onIdle();
+        }
+    }
     std::vector<Rect> areas;
     for (const auto& view : views_) {
         if (view->isDirty()) {

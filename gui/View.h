@@ -51,6 +51,10 @@ public:
     virtual void onMouseMoved(const MouseEvent& event) { (void)event; }
     virtual void onMouseUp(const MouseEvent& event) { (void)event; }
 
+    // Called by the frame at every idle before it redraws the dirty views: a view that learns
+    // of changes from elsewhere (another thread) marks itself dirty here.
+    virtual void onIdle() {}
+
     // A dirty view is redrawn at the frame's next idle.
     void setDirty(bool dirty = true) { dirty_ = dirty; }
     bool isDirty() const { return dirty_; }

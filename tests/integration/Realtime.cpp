@@ -5,6 +5,7 @@
 // AddressSanitizer (which has its own), the C allocation functions too (exported, so the
 // plug-in's calls and those of the libraries it uses reach them), and counts the allocations
 // made while processReplacing runs.
+#include "analyzer/SpectrumAnalyzer.h"
 #include "host/VstHost.h"
 
 #include <gtest/gtest.h>
@@ -178,6 +179,29 @@ TEST_F(Realtime, ProcessingAllocatesNothing) {
         counting = false;
         EXPECT_EQ(allocations.load(), 0) << "rate " << rate;
     }
+}
+
+TEST(RealtimeSpectrum, FeedAllocatesNothing) {
+    // As the editor configures the spectrum display, both traces fed block after block.
+    SpectrumAnalyzer view({231, 66, 568, 181});
+    view.setBarCount(1024);
+    view.averaging = 4;
+    view.lineGraph = true;
+    view.displayMode = 2;
+    std::mt19937 random(4);
+    std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
+    std::vector<float> in(2048);
+    for (float& x : in) {
+        x = noise(random);
+    }
+    view.feed(2048, in.data(), in.data()); // any first-use work of the transform
+    allocations = 0;
+    counting = true;
+    for (int block = 0; block < 20; ++block) {
+        view.feed(2048, in.data(), in.data());
+    }
+    counting = false;
+    EXPECT_EQ(allocations.load(), 0);
 }
 
 #if defined(__SSE__)
