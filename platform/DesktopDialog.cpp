@@ -1,0 +1,155 @@
+#include "platform/DesktopDialog.h"
+
+#if defined(_WIN32)
+
+namespace platform {
+
+SaveAnswer desktopSaveDialog(const SaveRequest&) {
+    return {};
+}
+
+} // namespace platform
+
+#else
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+extern char** environ;
+
+namespace platform {
+
+namespace {
+
+// The program's path if PATH has it, else empty.
+std::string findProgram(std::string_view name) {
+    const char* path = std::getenv("PATH");
+    std::string_view folders = path != nullptr ? path : "";
+    while (!folders.empty()) {
+        const auto colon = folders.find(':');
+        const std::string_view folder = folders.substr(0, colon);
+        folders = colon == std::string_view::npos ? std::string_view() : folders.substr(colon + 1);
+        if (folder.empty()) {
+            continue;
+        }
+        std::string candidate(folder);
+        candidate.append("/").append(name);
+        if (access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return {};
+}
+
+struct Run {
+    bool started = false;
+    int exitStatus = -1; // -1: did not exit normally
+    std::string output;  // what it wrote to standard output
+};
+
+// Runs the program with the arguments, collecting its standard output, and waits for it.
+Run run(const std::string& program, const std::vector<std::string>& arguments) {
+    Run result;
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0) {
+        return result;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+    posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    const int spawned =
+        posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeEnds[1]);
+    if (spawned == 0) {
+        result.started = true;
+        char buffer[4096];
+        for (;;) {
+            const ssize_t got = read(pipeEnds[0], buffer, sizeof buffer);
+            if (got > 0) {
+                result.output.append(buffer, static_cast<std::size_t>(got));
+            } else if (got == 0 || errno != EINTR) {
+                break;
+            }
+        }
+        int status = 0;
+        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+        result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    close(pipeEnds[0]);
+    return result;
+}
+
+SaveAnswer answerOf(const Run& done, const SaveRequest& request) {
+    SaveAnswer answer;
+    if (!done.started || done.exitStatus < 0 || done.exitStatus > 1) {
+        return answer; // not there, or it could not show itself (no display, say)
+    }
+    std::string path = done.output;
+    while (!path.empty() && (path.back() == '\n' || path.back() == '\r')) {
+        path.pop_back();
+    }
+    if (done.exitStatus == 1 || path.empty()) {
+        answer.result = DialogResult::kCancelled;
+        return answer;
+    }
+    const auto slash = path.rfind('/');
+    const std::string_view name =
+        std::string_view(path).substr(slash == std::string::npos ? 0 : slash + 1);
+    if (!request.extension.empty() && name.find('.') == std::string_view::npos) {
+        path.append(".").append(request.extension);
+    }
+    answer.result = DialogResult::kChosen;
+    answer.path = path;
+    return answer;
+}
+
+} // namespace
+
+SaveAnswer desktopSaveDialog(const SaveRequest& request) {
+    const std::string pattern = "*." + request.extension;
+    const std::string shownType = request.typeName + " (." + request.extension + ")";
+    std::string folder = request.folder;
+    if (!folder.empty() && folder.back() != '/') {
+        folder.push_back('/');
+    }
+    if (const std::string zenity = findProgram("zenity"); !zenity.empty()) {
+        std::vector<std::string> arguments = {"--file-selection", "--save",
+                                              "--title=" + request.title,
+                                              "--file-filter=" + shownType + " | " + pattern};
+        if (!folder.empty()) {
+            arguments.push_back("--filename=" + folder);
+        }
+        const SaveAnswer answer = answerOf(run(zenity, arguments), request);
+        if (answer.result != DialogResult::kUnavailable) {
+            return answer;
+        }
+    }
+    if (const std::string kdialog = findProgram("kdialog"); !kdialog.empty()) {
+        const std::vector<std::string> arguments = {"--title", request.title, "--getsavefilename",
+                                                    folder.empty() ? std::string(".") : folder,
+                                                    pattern + "|" + shownType};
+        return answerOf(run(kdialog, arguments), request);
+    }
+    return {};
+}
+
+} // namespace platform
+
+#endif
