@@ -277,6 +277,19 @@ void X11Window::processEvents(CFrame& frame) {
     }
 }
 
+void X11Window::dispatchEvent(CFrame& frame, XEvent& event) {
+    ErrorTrap trap(*this);
+    if (window_ != 0 && event.xany.window == window_) {
+        if (event.type == DestroyNotify) {
+            window_ = 0;
+            endTextEditing(true);
+        } else {
+            handleEvent(frame, event);
+        }
+    }
+    frame.idle();
+}
+
 void X11Window::handleEvent(CFrame& frame, XEvent& event) {
     switch (event.type) {
     case Expose: {
@@ -317,8 +330,10 @@ void X11Window::handleEvent(CFrame& frame, XEvent& event) {
         }
         break;
     case FocusOut:
-        // Not the focus moving around during a keyboard grab (e.g. the window manager's).
+        // Not the focus moving around during a keyboard grab (e.g. the window manager's), nor
+        // the pointer's pseudo-focus leaving as the real focus arrives (NotifyPointer).
         if (editedField_ != nullptr && event.xfocus.detail != NotifyInferior &&
+            event.xfocus.detail != NotifyPointer &&
             (event.xfocus.mode == NotifyNormal || event.xfocus.mode == NotifyWhileGrabbed)) {
             endTextEditing(true);
         }

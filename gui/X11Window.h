@@ -59,6 +59,10 @@ public:
     // Takes every pending event of this window (never blocks), passes them on to the frame and
     // the edit box, then calls frame.idle(). The frame must be the one shown in this window.
     void processEvents(CFrame& frame);
+    // The same for one event the caller took from the queue itself (a modal loop that owns
+    // the connection and blocks in XNextEvent): handled if it is this window's, then
+    // frame.idle().
+    void dispatchEvent(CFrame& frame, _XEvent& event);
 
     Display* display() const { return display_; }
     unsigned long handle() const { return window_; }
