@@ -5,18 +5,17 @@
 // Threads: GUI thread only. Every call blocks until the user has answered.
 #pragma once
 
+#include "platform/DesktopDialog.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace gui {
 
-struct SaveFileRequest {
-    std::string title;     // the dialog's window name
-    std::string folder;    // where a typed name without a folder goes; empty: as typed
-    std::string typeName;  // the file type's name, shown with its pattern
-    std::string extension; // without the dot; appended to a file name that has no '.'
-};
+// Title, folder, file type name and extension of a save dialog (the desktop's dialog takes the
+// same request).
+using SaveFileRequest = platform::SaveRequest;
 
 class Dialogs {
 public:
