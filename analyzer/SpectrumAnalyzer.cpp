@@ -158,9 +158,18 @@ void SpectrumAnalyzer::draw(gui::DrawContext& context) {
     const int f0 = firstShownBin();
     const int last = barCount - topCut() - 1;
     const auto strip = [&](int from, int to) { return gui::Rect{from, bottom - 12, to, bottom}; };
-    // The lowest frequency, centred under the plot's first 20 columns and cut to them.
-    context.drawText(general(static_cast<float>(f0) * spacing), strip(left, left + 20), font,
-                     gui::kWhite, gui::TextAlign::Center);
+    // The lowest frequency, centred under the plot's first 20 columns. A number wider than
+    // those (7.8125 at 16 kHz is 31 pixels) would be cut on both sides there: it starts at the
+    // plot's edge instead, and the maximum readout's box begins after it.
+    const std::string lowest = general(static_cast<float>(f0) * spacing);
+    const int lowestWidth = font.textWidth(lowest);
+    gui::Rect lowestBox = strip(left, left + 20);
+    if (lowestWidth > 20) {
+        lowestBox = strip(left + 2, left + 2 + lowestWidth);
+    }
+    context.drawText(lowest, lowestBox, font, gui::kWhite,
+                     lowestWidth > 20 ? gui::TextAlign::Left : gui::TextAlign::Center);
+    const int maximumFrom = std::max(left + 20, lowestBox.right + 4);
     std::string highest(1, ' ');
     highest.append(general(static_cast<float>(last) * spacing)).append(unit);
     context.drawText(highest, strip(right - 100, right), font, gui::kWhite, gui::TextAlign::Right);
@@ -172,7 +181,7 @@ void SpectrumAnalyzer::draw(gui::DrawContext& context) {
                                : kFloorDb;
     context.drawText(readout(atCursor, cursorBin), strip(left + 138, right - 100), font,
                      showCursor ? kRed : textColour, gui::TextAlign::Center);
-    context.drawText(readout(maxLevel, maxBin, "Max:"), strip(left + 20, left + 138), font,
+    context.drawText(readout(maxLevel, maxBin, "Max:"), strip(maximumFrom, left + 138), font,
                      maxPeak ? kGreen : textColour, gui::TextAlign::Center);
 
     const int mode = displayMode.load();

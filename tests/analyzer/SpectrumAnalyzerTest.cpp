@@ -77,12 +77,15 @@ TEST(SpectrumAnalyzer, IdleViewShowsFrameLabelsReadoutsAndTracesOnTheFloor) {
     }
     EXPECT_EQ(at(s, left + 100, bottom - 16), gui::kBlack); // the label strip is open
     const auto strip = [&](int from, int to) { return gui::Rect{from, bottom - 12, to, bottom}; };
-    EXPECT_TRUE(
-        showsText(s, "7.8125", strip(left, left + 20), gui::kWhite, gui::TextAlign::Center));
+    // Too wide for its 20 columns, the lowest frequency starts at the plot's edge and the
+    // maximum readout after it.
+    const int lowest = gui::Font(gui::FontWeight::Normal, 11).textWidth("7.8125");
+    EXPECT_TRUE(showsText(s, "7.8125", strip(left + 2, left + 2 + lowest), gui::kWhite,
+                          gui::TextAlign::Left));
     EXPECT_TRUE(
         showsText(s, " 6718.75Hz", strip(right - 100, right), gui::kWhite, gui::TextAlign::Right));
-    EXPECT_TRUE(showsText(s, "Max:-96.0dB,7.8Hz ", strip(left + 20, left + 138), {0, 255, 0},
-                          gui::TextAlign::Center));
+    EXPECT_TRUE(showsText(s, "Max:-96.0dB,7.8Hz ", strip(left + 6 + lowest, left + 138),
+                          {0, 255, 0}, gui::TextAlign::Center));
     EXPECT_TRUE(showsText(s, "-96.0dB,7.8Hz ", strip(left + 138, right - 100), {255, 0, 0},
                           gui::TextAlign::Center));
     // The input trace on the -96 dB line, from the left edge to the right one.
