@@ -1,0 +1,526 @@
+#include "editor/MyEditor.h"
+
+#include "analyzer/SpectrumAnalyzer.h"
+#include "gui/Controls.h"
+#include "gui/Dialogs.h"
+#include "gui/HeadlessWindow.h"
+#include "plugin/Parameters.h"
+#include "plugin/VeltranoVST.h"
+#include "resources/Skin.h"
+
+#include <algorithm>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <utility>
+
+namespace {
+
+// A parameter text fills a 10-byte buffer, the averaging text a 6-byte one, each with its
+// terminating zero; what does not fit is left off.
+constexpr std::size_t kParameterTextLength = 9;
+constexpr std::size_t kAveragingTextLength = 5;
+
+constexpr gui::Rect kSpectrumRect{231, 66, 568, 181};
+
+// "%d" of a value truncated towards zero; values beyond int show the nearest int.
+std::string wholeText(float value) {
+    int whole = 0;
+    if (value >= 2147483648.0f) {
+        whole = INT_MAX;
+    } else if (value < -2147483648.0f) {
+        whole = INT_MIN;
+    } else {
+        whole = static_cast<int>(value); // truncates towards zero; -0.5 gives 0
+    }
+    char text[16];
+    const auto result = std::to_chars(text, text + sizeof text, whole);
+    return std::string(text, result.ptr);
+}
+
+// "%0.1f" of a float, as printf writes it in the C locale.
+std::string oneDecimal(float value) {
+    char text[64]; // FLT_MAX has 39 digits
+    const auto result = std::to_chars(text, text + sizeof text, static_cast<double>(value),
+                                      std::chars_format::fixed, 1);
+    return std::string(text, result.ptr);
+}
+
+// The text a field shows for a parameter value, before it is cut to the buffer. Each form
+// a − k·value rounds the product to single precision first, and the result too.
+std::string parameterText(int fieldTag, float value) {
+    if (fieldTag >= kEqBandEntry0 && fieldTag <= kEqBandEntry19) {
+        const float product = kEqRangeDb * value;
+        return wholeText(kEqRangeDb - product);
+    }
+    switch (fieldTag) {
+    case kHumFrequency: {
+        const float product = kHumFrequencySpan * value;
+        return oneDecimal(kHumFrequencyBase + product) + " Hz";
+    }
+    case kHumAttenuationEntry: {
+        const float product = 60.0f * value;
+        return oneDecimal(60.0f - product);
+    }
+    case kPredictableAttenuationEntry:
+    case kRandomAttenuationEntry: {
+        const float product = 100.0f * value;
+        return wholeText(100.0f - product) + "%";
+    }
+    case kMaxGainEntry: {
+        const float product = kMaxGainRangeDb * value;
+        return oneDecimal(product);
+    }
+    default:
+        return {};
+    }
+}
+
+// n limited to lo … hi, then scaled to 0 … 1.
+float mapToUnit(double n, double lo, double hi) {
+    if (n < lo) {
+        n = lo;
+    }
+    if (n > hi) {
+        n = hi;
+    }
+    return static_cast<float>((n - lo) / (hi - lo));
+}
+
+bool isCSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// For a decimal number that a double cannot hold: true when its magnitude is at least 1 (it
+// overflows), false when it is below (it underflows).
+bool aboveOne(const char* first, const char* last) {
+    long long magnitude = 0; // the number lies in [10^(magnitude − 1), 10^magnitude)
+    bool significant = false;
+    bool afterPoint = false;
+    const char* p = first;
+    for (; p != last && *p != 'e' && *p != 'E'; ++p) {
+        if (*p == '.') {
+            afterPoint = true;
+        } else if (!significant && *p == '0') {
+            magnitude -= afterPoint ? 1 : 0;
+        } else if (!significant) {
+            significant = true;
+            magnitude += afterPoint ? 0 : 1;
+        } else if (!afterPoint) {
+            ++magnitude;
+        }
+    }
+    long long exponent = 0;
+    if (p != last) {
+        ++p; // the 'e'
+        const bool negative = p != last && *p == '-';
+        if (p != last && (*p == '-' || *p == '+')) {
+            ++p;
+        }
+        for (; p != last && isDigit(*p); ++p) {
+            exponent = std::min(exponent * 10 + (*p - '0'), 1000000000LL);
+        }
+        exponent = negative ? -exponent : exponent;
+    }
+    return magnitude + exponent > 0;
+}
+
+struct OnOffButton {
+    int tag;
+    gui::Rect rect;
+};
+
+} // namespace
+
+MyEditor::MyEditor(VeltranoVST* plugin, gui::Dialogs& dialogs, WindowFactory makeWindow)
+    : EditorLink(plugin), plugin(plugin), dialogs(dialogs), makeWindow(std::move(makeWindow)),
+      background(skin::bitmap(skin::kBackground)), sliderHandle(skin::bitmap(skin::kSliderHandle)),
+      eqSliderTrack(skin::bitmap(skin::kEqSliderTrack)),
+      panelSliderTrack(skin::bitmap(skin::kPanelSliderTrack)),
+      greenLamp(skin::bitmap(skin::kGreenLampButton)),
+      blueLamp(skin::bitmap(skin::kBlueLampButton)),
+      yellowLamp(skin::bitmap(skin::kYellowLampButton)), rocker(skin::bitmap(skin::kRocker)),
+      reportButton(skin::bitmap(skin::kReportButton)), helpButton(skin::bitmap(skin::kHelpButton)),
+      eqFlatButton(skin::bitmap(skin::kEqFlatButton)),
+      eqLowCutButton(skin::bitmap(skin::kEqLowCutButton)),
+      eqHighCutButton(skin::bitmap(skin::kEqHighCutButton)),
+      normalFont(gui::FontWeight::Normal, 12), smallerFont(gui::FontWeight::Normal, 10) {
+    editorRect.top = 0;
+    editorRect.left = 0;
+    editorRect.bottom = static_cast<VstInt16>(background.height());
+    editorRect.right = static_cast<VstInt16>(background.width());
+}
+
+MyEditor::~MyEditor() {
+    close();
+}
+
+bool MyEditor::getRect(ERect** rect) {
+    if (rect == nullptr) {
+        return false;
+    }
+    *rect = &editorRect;
+    return true;
+}
+
+bool MyEditor::open(void* parent) {
+    if (parent == nullptr) {
+        return false; // isOpen could never become true: nothing would be shown or updated
+    }
+    if (isOpen()) {
+        close();
+    }
+    systemWindow = parent;
+    window = makeWindow ? makeWindow(parent) : std::make_unique<gui::HeadlessWindow>();
+    frame = std::make_unique<gui::CFrame>(kWidth, kHeight, &background, window.get());
+    buildControls();
+
+    auto view = std::make_unique<SpectrumAnalyzer>(kSpectrumRect);
+    view->showCursor = true;
+    view->displayMode = 0;
+    view->setBarCount(1024);
+    view->averaging = kInitialAveraging;
+    view->lineGraph = true;
+    view->sampleRate = static_cast<unsigned>(std::max(0.0f, plugin->getSampleRate()));
+    spectrum = frame->addView(std::move(view));
+    return true;
+}
+
+void MyEditor::buildControls() {
+    using gui::Rect;
+    const auto add = [this](auto control) {
+        controls[static_cast<std::size_t>(control->tag())] = control.get();
+        frame->addView(std::move(control));
+    };
+
+    for (int band = 0; band < kNumEqBands; ++band) {
+        auto slider = std::make_unique<gui::CVerticalSlider>(
+            Rect{45 + 20 * band, 357, 60 + 20 * band, 413}, this, kEqBand0 + band, 357, 388,
+            &sliderHandle, &eqSliderTrack);
+        slider->setValue(plugin->getParameter(kEqBand0 + band));
+        add(std::move(slider));
+    }
+
+    static constexpr OnOffButton kButtons[] = {
+        {kAutoNormalize, {8, 107, 30, 128}},       {kHighPass, {8, 145, 30, 166}},
+        {kShowInput, {93, 94, 115, 115}},          {kShowOutput, {93, 115, 115, 136}},
+        {kMaxPeak, {93, 141, 115, 162}},           {kFreeze, {93, 162, 115, 183}},
+        {kHumFilter, {8, 191, 30, 212}},           {kHumAutoTrack, {16, 227, 38, 248}},
+        {kPredictableNoise, {215, 223, 237, 244}}, {kReverb, {215, 251, 237, 272}},
+        {kRandomNoise, {395, 223, 417, 244}},      {kAggressive, {395, 251, 417, 272}},
+        {kEqualizer, {8, 312, 30, 333}},           {kAutoGain, {480, 312, 502, 333}},
+    };
+    for (const OnOffButton& b : kButtons) {
+        const gui::Bitmap* bitmap =
+            b.tag == kShowInput ? &yellowLamp : (b.tag == kShowOutput ? &blueLamp : &greenLamp);
+        auto button = std::make_unique<gui::COnOffButton>(b.rect, this, b.tag, bitmap);
+        if (b.tag >= kAutoNormalize && b.tag <= kAutoGain) {
+            button->setValue(plugin->getParameter(b.tag));
+        } else if (b.tag == kFreeze) {
+            button->setValue(freeze ? 1.0f : 0.0f); // the view stays frozen across a reopen
+        }
+        add(std::move(button));
+    }
+
+    add(std::make_unique<gui::CKickButton>(Rect{465, 40, 523, 61}, this, kReport, &reportButton));
+    add(std::make_unique<gui::CKickButton>(Rect{528, 40, 569, 61}, this, kHelp, &helpButton));
+    add(std::make_unique<gui::CKickButton>(Rect{9, 362, 37, 383}, this, kEqFlat, &eqFlatButton));
+    add(std::make_unique<gui::CKickButton>(Rect{9, 386, 37, 407}, this, kEqPresetLowCut,
+                                           &eqLowCutButton));
+    add(std::make_unique<gui::CKickButton>(Rect{9, 410, 37, 431}, this, kEqPresetHighCut,
+                                           &eqHighCutButton));
+
+    const auto panelSlider = [&](int tag, Rect rect) {
+        auto slider = std::make_unique<gui::CVerticalSlider>(
+            rect, this, tag, rect.top, rect.top + 31, &sliderHandle, &panelSliderTrack);
+        slider->setValue(plugin->getParameter(tag));
+        add(std::move(slider));
+    };
+    panelSlider(kHumAttenuation, {174, 224, 189, 280});
+    panelSlider(kPredictableAttenuation, {362, 224, 377, 280});
+    panelSlider(kRandomAttenuation, {536, 224, 551, 280});
+    panelSlider(kMaxGain, {544, 351, 559, 407});
+
+    // The averaging rocker starts at 4, which shows its first sub-image until it is first used.
+    auto averagingStep = std::make_unique<gui::CRockerSwitch>(Rect{167, 126, 179, 144}, this,
+                                                              kAveragingStep, &rocker);
+    averagingStep->setValue(static_cast<float>(kInitialAveraging));
+    add(std::move(averagingStep));
+    add(std::make_unique<gui::CRockerSwitch>(Rect{25, 270, 37, 288}, this, kHumFrequencyStep,
+                                             &rocker));
+    add(std::make_unique<gui::CRockerSwitch>(Rect{16, 340, 28, 358}, this, kEqShift, &rocker));
+
+    const auto textField = [&](int tag, Rect rect, std::string_view text, const gui::Font& font) {
+        add(std::make_unique<gui::CTextEdit>(rect, this, tag, text, font, gui::TextAlign::Right));
+    };
+    const auto parameterField = [&](int tag, int parameter, Rect rect) {
+        const std::string text = parameterText(tag, plugin->getParameter(parameter));
+        textField(tag, rect, std::string_view(text).substr(0, kParameterTextLength), smallerFont);
+    };
+    textField(kAveragingField, {179, 126, 219, 144}, "4", normalFont);
+    parameterField(kHumFrequency, kHumFrequency, {37, 270, 72, 288});
+    parameterField(kHumAttenuationEntry, kHumAttenuation, {166, 283, 191, 295});
+    parameterField(kPredictableAttenuationEntry, kPredictableAttenuation, {354, 283, 379, 295});
+    parameterField(kRandomAttenuationEntry, kRandomAttenuation, {528, 283, 553, 295});
+    for (int band = 0; band < kNumEqBands; ++band) {
+        parameterField(kEqBandEntry0 + band, kEqBand0 + band,
+                       {44 + 20 * band, 417, 62 + 20 * band, 429});
+    }
+    parameterField(kMaxGainEntry, kMaxGain, {538, 411, 563, 423});
+}
+
+void MyEditor::close() {
+    systemWindow = nullptr;
+    controls.fill(nullptr);
+    spectrum = nullptr;
+    frame.reset(); // deletes every control and the view
+    window.reset();
+}
+
+void MyEditor::idle() {
+    if (frame != nullptr) {
+        frame->idle();
+    }
+}
+
+gui::CControl* MyEditor::control(int tag) const {
+    if (frame == nullptr || tag < 0 || tag >= kNumTags) {
+        return nullptr;
+    }
+    return controls[static_cast<std::size_t>(tag)];
+}
+
+gui::CVerticalSlider* MyEditor::slider(int tag) const {
+    return static_cast<gui::CVerticalSlider*>(control(tag));
+}
+
+gui::CTextEdit* MyEditor::field(int tag) const {
+    return static_cast<gui::CTextEdit*>(control(tag));
+}
+
+void MyEditor::setFieldText(int tag, std::string_view text) {
+    field(tag)->setText(text.substr(0, kParameterTextLength));
+}
+
+void MyEditor::setBand(int band, float value) {
+    slider(kEqBand0 + band)->setValue(value);
+    setFieldText(kEqBandEntry0 + band, parameterText(kEqBandEntry0 + band, value));
+}
+
+void MyEditor::setParameter(VstInt32 index, float value) {
+    if (!isOpen()) {
+        return;
+    }
+    if (index >= kEqBand0 && index <= kEqBand19) {
+        setBand(index - kEqBand0, value);
+    } else if (index >= kEqBandEntry0 && index <= kEqBandEntry19) {
+        setBand(index - kEqBandEntry0, value);
+    } else if (index >= kAutoNormalize && index <= kAutoGain) {
+        control(index)->setValue(value);
+    } else {
+        // Slider and field of each pair.
+        int sliderTag = -1;
+        int fieldTag = -1;
+        switch (index) {
+        case kHumAttenuation:
+        case kHumAttenuationEntry:
+            sliderTag = kHumAttenuation;
+            fieldTag = kHumAttenuationEntry;
+            break;
+        case kPredictableAttenuation:
+        case kPredictableAttenuationEntry:
+            sliderTag = kPredictableAttenuation;
+            fieldTag = kPredictableAttenuationEntry;
+            break;
+        case kRandomAttenuation:
+        case kRandomAttenuationEntry:
+            sliderTag = kRandomAttenuation;
+            fieldTag = kRandomAttenuationEntry;
+            break;
+        case kMaxGain:
+        case kMaxGainEntry:
+            sliderTag = kMaxGain;
+            fieldTag = kMaxGainEntry;
+            break;
+        case kHumFrequency:
+        case kHumFrequencyStep: // the value is the new normalized frequency
+            fieldTag = kHumFrequency;
+            break;
+        default:
+            return;
+        }
+        if (sliderTag >= 0) {
+            slider(sliderTag)->setValue(value);
+        }
+        setFieldText(fieldTag, parameterText(fieldTag, value));
+    }
+}
+
+void MyEditor::setEqBandText(int band, float cutDb) {
+    if (!isOpen() || band < 0 || band >= kNumEqBands) {
+        return;
+    }
+    setFieldText(kEqBandEntry0 + band, wholeText(cutDb));
+}
+
+void MyEditor::setEqBandSlider(int band, float position) {
+    if (!isOpen() || band < 0 || band >= kNumEqBands) {
+        return;
+    }
+    slider(kEqBand0 + band)->setValue(position);
+}
+
+double MyEditor::parseNumber(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && isCSpace(text[i])) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    // Only a digit or a point may follow: from_chars would take a second '-', "inf", "nan".
+    if (i == text.size() || !(isDigit(text[i]) || text[i] == '.')) {
+        return 0.0;
+    }
+    const char* first = text.data() + i;
+    const char* last = text.data() + text.size();
+    double value = 0.0;
+    const auto result = std::from_chars(first, last, value, std::chars_format::general);
+    if (result.ec == std::errc::invalid_argument) {
+        return 0.0; // a lone point
+    }
+    if (result.ec == std::errc::result_out_of_range) {
+        value = aboveOne(first, result.ptr) ? HUGE_VAL : 0.0;
+    }
+    return negative ? -value : value;
+}
+
+void MyEditor::automate(int index, float value) {
+    plugin->setParameterAutomated(index, value);
+}
+
+void MyEditor::beginEdit(int tag) {
+    plugin->beginEdit(tag);
+}
+
+void MyEditor::endEdit(int tag) {
+    plugin->endEdit(tag);
+}
+
+void MyEditor::showDisplayMode(int changedTag) {
+    const bool in = control(kShowInput)->value() == 1.0f;
+    const bool out = control(kShowOutput)->value() == 1.0f;
+    // With both off the mode stays, so the last picture stays on screen.
+    if (changedTag == kShowInput) {
+        if (in) {
+            spectrum->displayMode = out ? 2 : 0;
+        } else if (out) {
+            spectrum->displayMode = 1;
+        }
+    } else {
+        if (out) {
+            spectrum->displayMode = in ? 2 : 1;
+        } else if (in) {
+            spectrum->displayMode = 0;
+        }
+    }
+}
+
+void MyEditor::stepAveraging(float value) {
+    // Unbounded by design (the view treats values below 1 as 1), but never past int's range.
+    int averaging = spectrum->averaging;
+    if (value == 1.0f && averaging > INT_MIN) {
+        --averaging;
+    } else if (value == -1.0f && averaging < INT_MAX) {
+        ++averaging;
+    }
+    spectrum->averaging = averaging;
+    const std::string text = wholeText(static_cast<float>(averaging));
+    field(kAveragingField)->setText(std::string_view(text).substr(0, kAveragingTextLength));
+}
+
+void MyEditor::valueChanged(gui::CControl* changed) {
+    if (changed == nullptr || !isOpen()) {
+        return;
+    }
+    const int t = changed->tag();
+    const float v = changed->value();
+    // Marked first: the report and help actions are modal and the host may close the window
+    // meanwhile.
+    changed->setDirty();
+
+    const auto typed = [changed] {
+        return parseNumber(static_cast<gui::CTextEdit*>(changed)->text());
+    };
+    if ((t >= kEqBand0 && t <= kMaxGain) || t == kAveragingField ||
+        (t >= kEqFlat && t <= kEqPresetHighCut)) {
+        automate(t, v);
+    } else if (t >= kEqBandEntry0 && t <= kEqBandEntry19) {
+        const float m = mapToUnit(typed(), 0.0, kEqRangeDb);
+        slider(kEqBand0 + (t - kEqBandEntry0))->setValue(1.0f - m);
+        automate(t, 1.0f - m);
+    } else {
+        switch (t) {
+        case kHumFrequency:
+            automate(t, mapToUnit(typed(), 44.45, 68.18));
+            break;
+        case kShowInput:
+        case kShowOutput:
+            showDisplayMode(t);
+            break;
+        case kMaxPeak:
+            spectrum->maxPeak = v == 1.0f;
+            break;
+        case kFreeze:
+            freeze = v == 1.0f;
+            break;
+        case kReport:
+            if (v == 1.0f && saveSetupReport) {
+                saveSetupReport();
+            }
+            break;
+        case kHelp:
+            if (v == 1.0f && showHelp) {
+                showHelp();
+            }
+            break;
+        case kAveragingStep:
+            stepAveraging(v);
+            break;
+        case kHumFrequencyStep:
+        case kEqShift:
+            if (v != 0.0f) {
+                automate(t, v);
+            }
+            break;
+        case kHumAttenuationEntry: {
+            const float m = mapToUnit(typed(), 0.0, 60.0);
+            slider(kHumAttenuation)->setValue(1.0f - m);
+            automate(t, 1.0f - m);
+            break;
+        }
+        case kPredictableAttenuationEntry:
+        case kRandomAttenuationEntry: {
+            const float m = mapToUnit(typed(), 0.0, 100.0);
+            slider(t == kPredictableAttenuationEntry ? kPredictableAttenuation : kRandomAttenuation)
+                ->setValue(1.0f - m);
+            automate(t, 1.0f - m);
+            break;
+        }
+        case kMaxGainEntry: {
+            const float m = mapToUnit(typed(), 0.0, kMaxGainRangeDb);
+            slider(kMaxGain)->setValue(m);
+            automate(t, m);
+            break;
+        }
+        default:
+            break;
+        }
+    }
+}

@@ -1,0 +1,148 @@
+// The plug-in's window: the 576 × 470 skin with its bitmap controls, the numeric text fields and
+// the spectrum view, at fixed positions. Every control carries a tag: 0–34 are the plug-in's
+// parameter indices, 43–71 its command indices, 35–42 the editor's own (spectrum panel,
+// Report, Help).
+//
+// Two paths meet here. A user action reaches valueChanged, which acts locally or forwards the
+// tag and a value to the plug-in's setParameterAutomated. Every parameter change, from the
+// host or from the editor, ends in the plug-in's setParameter, which forwards it to this
+// setParameter; that moves the controls and rewrites the texts in their canonical formats.
+//
+// Texts: numbers are written and read without the C locale's influence (a host may have set
+// a decimal comma). A parameter text keeps at most 9 characters and the averaging text at most
+// 5; a value outside 0 … 1 whose text is longer shows its first characters.
+//
+// Threads: open, close, idle and valueChanged on the host's user-interface thread.
+// setParameter, setEqBandText and setEqBandSlider may come from the thread that changed the
+// parameter; they only set control values and texts, after checking isOpen. `freeze` is read
+// by the processing chain.
+#pragma once
+
+#include "gui/Bitmap.h"
+#include "gui/Control.h"
+#include "gui/Font.h"
+#include "gui/Frame.h"
+#include "gui/Platform.h"
+#include "plugin/EditorLink.h"
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace gui {
+class CTextEdit;
+class CVerticalSlider;
+class Dialogs;
+} // namespace gui
+
+class SpectrumAnalyzer;
+class VeltranoVST;
+
+class MyEditor : public EditorLink, public gui::CControlListener {
+public:
+    // Makes the platform window inside the host's parent window.
+    using WindowFactory = std::function<std::unique_ptr<gui::Window>(void* parent)>;
+
+    // The editor's own tags.
+    static constexpr int kShowInput = 35;
+    static constexpr int kShowOutput = 36;
+    static constexpr int kMaxPeak = 37;
+    static constexpr int kFreeze = 38;
+    static constexpr int kAveragingField = 39;
+    static constexpr int kReport = 40;
+    static constexpr int kHelp = 41;
+    static constexpr int kAveragingStep = 42;
+    static constexpr int kNumTags = 72; // 0 … 71
+
+    static constexpr int kWidth = 576;  // pixels, the background's size
+    static constexpr int kHeight = 470; // pixels
+    static constexpr int kInitialAveraging = 4;
+
+    // Without a factory the window is a gui::HeadlessWindow. `plugin` and `dialogs` must
+    // outlive the editor.
+    MyEditor(VeltranoVST* plugin, gui::Dialogs& dialogs, WindowFactory makeWindow = {});
+    ~MyEditor() override;
+
+    // AEffEditor.
+    bool getRect(ERect** rect) override;
+    // Builds the frame, every control and the spectrum view inside `parent`. False (and
+    // nothing built) for a null parent; an open editor is closed first.
+    bool open(void* parent) override;
+    void close() override;
+    void idle() override;
+    void setParameter(VstInt32 index, float value) override;
+
+    // EditorLink.
+    void setEqBandText(int band, float cutDb) override;
+    void setEqBandSlider(int band, float position) override;
+
+    // gui::CControlListener.
+    void valueChanged(gui::CControl* control) override;
+    void beginEdit(int tag) override;
+    void endEdit(int tag) override;
+
+    // What the Report and Help buttons do when pressed; nothing until set.
+    void setSaveSetupReport(std::function<void()> action) { saveSetupReport = std::move(action); }
+    void setShowHelp(std::function<void()> action) { showHelp = std::move(action); }
+
+    // While open: the control of a tag (null for other tags), the spectrum view and the frame.
+    // Null while closed.
+    gui::CControl* control(int tag) const;
+    SpectrumAnalyzer* spectrumView() const { return spectrum; }
+    gui::CFrame* frameView() const { return frame.get(); }
+
+    // Set by the Freeze button (value 1 on); kept across close and open.
+    std::atomic<bool> freeze{false};
+
+    // The standard library's atof of a text in the C locale, for decimal numbers: leading
+    // white space skipped, an optional sign, the longest leading decimal number (digits with
+    // an optional point and exponent) read, 0 when there is none. Values too large for a double
+    // give ±HUGE_VAL, too small ±0.
+    static double parseNumber(std::string_view text);
+
+private:
+    gui::CVerticalSlider* slider(int tag) const;
+    gui::CTextEdit* field(int tag) const;
+    // Sets field `tag` to `text`, cut to the parameter texts' 9 characters.
+    void setFieldText(int tag, std::string_view text);
+    void setBand(int band, float value);
+    void showDisplayMode(int changedTag);
+    void stepAveraging(float value);
+    void automate(int index, float value);
+    void buildControls();
+
+    VeltranoVST* plugin;                    // the owning plug-in
+    [[maybe_unused]] gui::Dialogs& dialogs; // for the report and help messages, when they come
+    WindowFactory makeWindow;
+
+    // Skin, loaded at construction; the controls draw from them while open.
+    gui::Bitmap background;
+    gui::Bitmap sliderHandle;
+    gui::Bitmap eqSliderTrack;
+    gui::Bitmap panelSliderTrack;
+    gui::Bitmap greenLamp;
+    gui::Bitmap blueLamp;
+    gui::Bitmap yellowLamp;
+    gui::Bitmap rocker;
+    gui::Bitmap reportButton;
+    gui::Bitmap helpButton;
+    gui::Bitmap eqFlatButton;
+    gui::Bitmap eqLowCutButton;
+    gui::Bitmap eqHighCutButton;
+    gui::Font normalFont;  // 12 pixels
+    gui::Font smallerFont; // 10 pixels
+
+    ERect editorRect{}; // top 0, left 0, bottom 470, right 576
+
+    // While open; the frame is destroyed before the window it presents to.
+    std::unique_ptr<gui::Window> window;
+    std::unique_ptr<gui::CFrame> frame;
+    std::array<gui::CControl*, kNumTags> controls{}; // by tag; owned by the frame
+    SpectrumAnalyzer* spectrum = nullptr;            // owned by the frame
+
+    std::function<void()> saveSetupReport;
+    std::function<void()> showHelp;
+};
