@@ -8,7 +8,12 @@
 #include "plugin/VeltranoVST.h"
 #include "resources/Skin.h"
 
+#if !defined(_WIN32)
+#include "gui/X11Window.h"
+#endif
+
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -171,11 +176,26 @@ bool MyEditor::open(void* parent) {
     if (parent == nullptr) {
         return false; // isOpen could never become true: nothing would be shown or updated
     }
-    if (isOpen()) {
+    if (frame != nullptr) {
         close();
     }
+    std::unique_ptr<gui::Window> made =
+        makeWindow ? makeWindow(parent) : std::make_unique<gui::HeadlessWindow>();
+    if (made == nullptr) {
+        return false; // no window to show the frame in
+    }
+    window = std::move(made);
+    guiThread.store(std::this_thread::get_id(), std::memory_order_relaxed);
+    for (std::atomic<std::uint64_t>& slot : posted) {
+        slot.store(0, std::memory_order_relaxed);
+    }
+    showInput.store(0.0f, std::memory_order_relaxed); // both buttons start off
+    showOutput.store(0.0f, std::memory_order_relaxed);
     systemWindow = parent;
-    window = makeWindow ? makeWindow(parent) : std::make_unique<gui::HeadlessWindow>();
+    // Open before the controls read the stored parameters: a change that comes in meanwhile is
+    // posted and applied at the first idle, so none is lost.
+    opened.store(true, std::memory_order_seq_cst);
+
     frame = std::make_unique<gui::CFrame>(kWidth, kHeight, &background, window.get());
     buildControls();
 
@@ -187,6 +207,8 @@ bool MyEditor::open(void* parent) {
     view->lineGraph = true;
     view->sampleRate = static_cast<unsigned>(std::max(0.0f, plugin->getSampleRate()));
     spectrum = frame->addView(std::move(view));
+    // Configured completely before the chain may feed it.
+    liveView.store(spectrum, std::memory_order_seq_cst);
     return true;
 }
 
@@ -274,6 +296,13 @@ void MyEditor::buildControls() {
 }
 
 void MyEditor::close() {
+    opened.store(false, std::memory_order_seq_cst);
+    // A feed that found the view before it was withdrawn has announced itself in `feeding`
+    // first, so once the count is 0 no feed can reach the view any more.
+    liveView.store(nullptr, std::memory_order_seq_cst);
+    while (feeding.load(std::memory_order_seq_cst) != 0) {
+        std::this_thread::yield();
+    }
     systemWindow = nullptr;
     controls.fill(nullptr);
     spectrum = nullptr;
@@ -282,8 +311,62 @@ void MyEditor::close() {
 }
 
 void MyEditor::idle() {
-    if (frame != nullptr) {
-        frame->idle();
+    if (frame == nullptr) {
+        return;
+    }
+    for (int tag = 0; tag < kNumTags; ++tag) {
+        apply(tag);
+    }
+    const auto rate = static_cast<unsigned>(std::max(0.0f, plugin->getSampleRate()));
+    if (spectrum->sampleRate != rate) {
+        spectrum->sampleRate = rate;
+        spectrum->setDirty();
+    }
+#if !defined(_WIN32)
+    if (auto* x11 = dynamic_cast<gui::X11Window*>(window.get())) {
+        x11->processEvents(*frame); // ends with the frame's idle
+        return;
+    }
+#endif
+    frame->idle();
+}
+
+bool MyEditor::onGuiThread() const {
+    return guiThread.load(std::memory_order_relaxed) == std::this_thread::get_id();
+}
+
+void MyEditor::post(int tag, Shown kind, float value) {
+    const std::uint64_t word = static_cast<std::uint64_t>(kind) << 32 |
+                               static_cast<std::uint64_t>(std::bit_cast<std::uint32_t>(value));
+    posted[static_cast<std::size_t>(tag)].store(word, std::memory_order_release);
+    if (onGuiThread()) {
+        apply(tag);
+    }
+}
+
+void MyEditor::apply(int tag) {
+    gui::CControl* target = control(tag);
+    if (target == nullptr) {
+        return; // kept for when the controls exist
+    }
+    const std::uint64_t word =
+        posted[static_cast<std::size_t>(tag)].exchange(0, std::memory_order_acquire);
+    const float value = std::bit_cast<float>(static_cast<std::uint32_t>(word));
+    switch (static_cast<Shown>(word >> 32)) {
+    case Shown::Nothing:
+        break;
+    case Shown::Value:
+        target->setValue(value);
+        break;
+    case Shown::ParameterText:
+        setFieldText(tag, parameterText(tag, value));
+        break;
+    case Shown::WholeText:
+        setFieldText(tag, wholeText(value));
+        break;
+    case Shown::HertzText:
+        setFieldText(tag, oneDecimal(value) + " Hz");
+        break;
     }
 }
 
@@ -306,44 +389,41 @@ void MyEditor::setFieldText(int tag, std::string_view text) {
     field(tag)->setText(text.substr(0, kParameterTextLength));
 }
 
-void MyEditor::setBand(int band, float value) {
-    slider(kEqBand0 + band)->setValue(value);
-    setFieldText(kEqBandEntry0 + band, parameterText(kEqBandEntry0 + band, value));
-}
-
 void MyEditor::setParameter(VstInt32 index, float value) {
     if (!isOpen()) {
         return;
     }
+    // The slider (or button) and the field that show the index.
+    int valueTag = -1;
+    int fieldTag = -1;
     if (index >= kEqBand0 && index <= kEqBand19) {
-        setBand(index - kEqBand0, value);
+        valueTag = index;
+        fieldTag = kEqBandEntry0 + (index - kEqBand0);
     } else if (index >= kEqBandEntry0 && index <= kEqBandEntry19) {
-        setBand(index - kEqBandEntry0, value);
+        valueTag = kEqBand0 + (index - kEqBandEntry0);
+        fieldTag = index;
     } else if (index >= kAutoNormalize && index <= kAutoGain) {
-        control(index)->setValue(value);
+        valueTag = index;
     } else {
-        // Slider and field of each pair.
-        int sliderTag = -1;
-        int fieldTag = -1;
         switch (index) {
         case kHumAttenuation:
         case kHumAttenuationEntry:
-            sliderTag = kHumAttenuation;
+            valueTag = kHumAttenuation;
             fieldTag = kHumAttenuationEntry;
             break;
         case kPredictableAttenuation:
         case kPredictableAttenuationEntry:
-            sliderTag = kPredictableAttenuation;
+            valueTag = kPredictableAttenuation;
             fieldTag = kPredictableAttenuationEntry;
             break;
         case kRandomAttenuation:
         case kRandomAttenuationEntry:
-            sliderTag = kRandomAttenuation;
+            valueTag = kRandomAttenuation;
             fieldTag = kRandomAttenuationEntry;
             break;
         case kMaxGain:
         case kMaxGainEntry:
-            sliderTag = kMaxGain;
+            valueTag = kMaxGain;
             fieldTag = kMaxGainEntry;
             break;
         case kHumFrequency:
@@ -353,10 +433,12 @@ void MyEditor::setParameter(VstInt32 index, float value) {
         default:
             return;
         }
-        if (sliderTag >= 0) {
-            slider(sliderTag)->setValue(value);
-        }
-        setFieldText(fieldTag, parameterText(fieldTag, value));
+    }
+    if (valueTag >= 0) {
+        post(valueTag, Shown::Value, value);
+    }
+    if (fieldTag >= 0) {
+        post(fieldTag, Shown::ParameterText, value);
     }
 }
 
@@ -364,14 +446,38 @@ void MyEditor::setEqBandText(int band, float cutDb) {
     if (!isOpen() || band < 0 || band >= kNumEqBands) {
         return;
     }
-    setFieldText(kEqBandEntry0 + band, wholeText(cutDb));
+    post(kEqBandEntry0 + band, Shown::WholeText, cutDb);
 }
 
 void MyEditor::setEqBandSlider(int band, float position) {
     if (!isOpen() || band < 0 || band >= kNumEqBands) {
         return;
     }
-    slider(kEqBand0 + band)->setValue(position);
+    post(kEqBand0 + band, Shown::Value, position);
+}
+
+void MyEditor::setHumFrequencyText(float hz) {
+    if (!isOpen()) {
+        return;
+    }
+    // Always left to the idle: the audio thread may be the one that opened the window.
+    posted[kHumFrequency].store(static_cast<std::uint64_t>(Shown::HertzText) << 32 |
+                                    static_cast<std::uint64_t>(std::bit_cast<std::uint32_t>(hz)),
+                                std::memory_order_release);
+}
+
+bool MyEditor::spectrumWanted() {
+    return isOpen() && !freeze.load(std::memory_order_relaxed) &&
+           (showInput.load(std::memory_order_relaxed) == 1.0f ||
+            showOutput.load(std::memory_order_relaxed) == 1.0f);
+}
+
+void MyEditor::feedSpectrum(int count, const float* input, const float* output) {
+    feeding.fetch_add(1, std::memory_order_seq_cst);
+    if (SpectrumAnalyzer* view = liveView.load(std::memory_order_seq_cst)) {
+        view->feed(count, input, output);
+    }
+    feeding.fetch_sub(1, std::memory_order_release);
 }
 
 double MyEditor::parseNumber(std::string_view text) {
@@ -472,6 +578,7 @@ void MyEditor::valueChanged(gui::CControl* changed) {
             break;
         case kShowInput:
         case kShowOutput:
+            (t == kShowInput ? showInput : showOutput).store(v, std::memory_order_relaxed);
             showDisplayMode(t);
             break;
         case kMaxPeak:

@@ -6,16 +6,22 @@
 // Two paths meet here. A user action reaches valueChanged, which acts locally or forwards the
 // tag and a value to the plug-in's setParameterAutomated. Every parameter change, from the
 // host or from the editor, ends in the plug-in's setParameter, which forwards it to this
-// setParameter; that moves the controls and rewrites the texts in their canonical formats.
+// setParameter; that moves the controls and rewrites the texts in their canonical formats (at
+// once on the user-interface thread, otherwise at the next idle; see Threads).
 //
 // Texts: numbers are written and read without the C locale's influence (a host may have set
 // a decimal comma). A parameter text keeps at most 9 characters and the averaging text at most
 // 5; a value outside 0 … 1 whose text is longer shows its first characters.
 //
-// Threads: open, close, idle and valueChanged on the host's user-interface thread.
-// setParameter, setEqBandText and setEqBandSlider may come from the thread that changed the
-// parameter; they only set control values and texts, after checking isOpen. `freeze` is read
-// by the processing chain.
+// Threads: open, close, idle and valueChanged run on the host's user-interface thread (the
+// thread that called open). Everything another thread may call (setParameter, setEqBandText,
+// setEqBandSlider, setHumFrequencyText, spectrumWanted, feedSpectrum, isOpen) takes no lock,
+// allocates nothing and touches no control: what a control should show is posted into one atomic
+// slot per tag (the newest post wins) and applied at the next idle. A post from the
+// user-interface thread itself is applied at once. The chain reads the Input and Output buttons
+// through atomic mirrors and `freeze`, and feeds the view through an atomic pointer: close
+// withdraws the pointer and waits until no feed is running before the view is destroyed; the
+// audio thread never waits.
 #pragma once
 
 #include "gui/Bitmap.h"
@@ -27,10 +33,12 @@
 
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace gui {
 class CTextEdit;
@@ -69,15 +77,27 @@ public:
     // AEffEditor.
     bool getRect(ERect** rect) override;
     // Builds the frame, every control and the spectrum view inside `parent`. False (and
-    // nothing built) for a null parent; an open editor is closed first.
+    // nothing built) for a null parent or when the factory makes no window; an open editor is
+    // closed first.
     bool open(void* parent) override;
+    // Withdraws the view from the chain, waits for a feed still running, then destroys the
+    // frame and the window.
     void close() override;
+    // Applies what other threads posted, keeps the view's sample rate and lets the window
+    // deliver its events and redraw.
     void idle() override;
+    bool isOpen() override { return opened.load(std::memory_order_acquire); }
     void setParameter(VstInt32 index, float value) override;
 
     // EditorLink.
     void setEqBandText(int band, float cutDb) override;
     void setEqBandSlider(int band, float position) override;
+    // "%0.1f Hz" of hz in the hum frequency field, at the next idle.
+    void setHumFrequencyText(float hz) override;
+    // Open, Input or Output at exactly 1, and not frozen.
+    bool spectrumWanted() override;
+    // Passes the block to the view's feed while a view is shown; nothing otherwise.
+    void feedSpectrum(int count, const float* input, const float* output) override;
 
     // gui::CControlListener.
     void valueChanged(gui::CControl* control) override;
@@ -104,11 +124,19 @@ public:
     static double parseNumber(std::string_view text);
 
 private:
+    // What a posted slot asks of its control; the kind sits in the slot's upper 32 bits, the
+    // float's bits in the lower ones, 0 meaning nothing posted.
+    enum class Shown : std::uint32_t { Nothing, Value, ParameterText, WholeText, HertzText };
+
+    // Any thread: stores the newest request for `tag`; applied at once on the GUI thread.
+    void post(int tag, Shown kind, float value);
+    // GUI thread: takes the slot of `tag` and applies it to its control.
+    void apply(int tag);
+    bool onGuiThread() const;
     gui::CVerticalSlider* slider(int tag) const;
     gui::CTextEdit* field(int tag) const;
     // Sets field `tag` to `text`, cut to the parameter texts' 9 characters.
     void setFieldText(int tag, std::string_view text);
-    void setBand(int band, float value);
     void showDisplayMode(int changedTag);
     void stepAveraging(float value);
     void automate(int index, float value);
@@ -145,4 +173,13 @@ private:
 
     std::function<void()> saveSetupReport;
     std::function<void()> showHelp;
+
+    // Shared with other threads.
+    std::atomic<bool> opened{false};
+    std::atomic<std::thread::id> guiThread{};
+    std::array<std::atomic<std::uint64_t>, kNumTags> posted{}; // by tag; see Shown
+    std::atomic<float> showInput{0.0f};                        // the Input button's value
+    std::atomic<float> showOutput{0.0f};                       // the Output button's value
+    std::atomic<SpectrumAnalyzer*> liveView{nullptr};          // the view feeds may reach
+    std::atomic<int> feeding{0};                               // feeds running now
 };

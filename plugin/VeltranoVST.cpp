@@ -124,7 +124,8 @@ VeltranoVST::VeltranoVST(audioMasterCallback audioMaster)
     makeStereo(outputArrangement);
     ioChanged();
 
-    // The editor comes with its own module; until then the plug-in runs without one.
+    // Without an editor until the module's entry installs one (the command line and the tests
+    // run without).
     installEditor(nullptr);
 
     for (RelaxedFloat& value : switchValues) {
@@ -465,6 +466,10 @@ void VeltranoVST::processBlock(int channels) {
                                        CHumDetect::kMaxHumFrequency);
             setParameter(kHumFrequency, (f - kHumFrequencyBase) / kHumFrequencySpan);
         }
+        // The frequency channel 0 works at, for the editor's field.
+        if (c == 0 && editorOpen()) {
+            myEditor->setHumFrequencyText(detector.frequency);
+        }
 
         // Predictable noise reduction: the short predictor, or the long one for reverberation.
         if (run) {
@@ -525,6 +530,11 @@ void VeltranoVST::processBlock(int channels) {
     const bool gainOn = run && switchOn(kAutoGain);
     for (int c = 0; c < channels; ++c) {
         bypass(kStageGain, c, gainOn, workA[c].data(), workB[c].data(), count[c]);
+    }
+
+    // The spectrum display: the input that lines up with this block and the output.
+    if (myEditor != nullptr && myEditor->spectrumWanted()) {
+        myEditor->feedSpectrum(static_cast<int>(count[0]), inputHistory.data(), workB[0].data());
     }
 
     // Back to the host rate, made up at the high rate to the resampling delay the latency

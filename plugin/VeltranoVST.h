@@ -22,7 +22,9 @@
 // and read by the audio path once per block; no locks. The hum frequency's working value lives
 // in the two channels' hum detectors. setSampleRate runs on the host's user-interface thread,
 // never while processReplacing runs (the interface's rule); it allocates every buffer the
-// audio path uses, so processReplacing neither allocates nor waits.
+// audio path uses, so processReplacing neither allocates nor waits. What the audio path tells
+// the editor (the tracked frequency, the frequency text, the spectrum feed) goes through
+// EditorLink calls that neither wait nor allocate; the editor applies it at its idle.
 #pragma once
 
 #include "common/RelaxedFloat.h"

@@ -1,4 +1,5 @@
 // The plug-in library's entry point, exported as VSTPluginMain and as main.
+#include "editor/PluginEditor.h"
 #include "plugin/VeltranoVST.h"
 
 #include <new>
@@ -18,7 +19,16 @@ extern "C" VELTRANO_EXPORT AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallbac
     // Nothing may escape into the host: a failed construction is a plug-in that does not load.
     try {
         auto* effect = new (std::nothrow) VeltranoVST(audioMaster);
-        return effect != nullptr ? effect->getAeffect() : nullptr;
+        if (effect == nullptr) {
+            return nullptr;
+        }
+        try {
+            effect->installEditor(createPluginEditor(effect)); // sets effFlagsHasEditor
+        } catch (...) {
+            delete effect;
+            return nullptr;
+        }
+        return effect->getAeffect();
     } catch (...) {
         return nullptr;
     }

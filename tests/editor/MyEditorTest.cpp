@@ -12,8 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -369,6 +371,70 @@ TEST_F(MyEditorTest, ReopenStartsFromTheStoredParameters) {
     EXPECT_EQ(value(MyEditor::kFreeze), 1.0f);
     click(MyEditor::kFreeze);
     EXPECT_FALSE(editor->freeze);
+}
+
+TEST_F(MyEditorTest, ChangesFromAnotherThreadShowAtIdleNewestFirst) {
+    const std::string frequencyBefore = text(kHumFrequency);
+    ASSERT_EQ(text(kHumAttenuationEntry), "60.0");
+    std::thread([this] {
+        plugin.setParameter(kHumAttenuation, 0.5f);
+        plugin.setParameter(kEqShift, 1.0f); // band texts through setEqBandText: "1"
+        plugin.setParameter(kEqBand0, 0.5f); // then band 0 itself: "15"
+        editor->setHumFrequencyText(50.04f); // the chain's text
+        editor->setParameter(kAutoGain, 1.0f);
+    }).join();
+    EXPECT_EQ(text(kHumAttenuationEntry), "60.0"); // nothing touched off the GUI thread
+    EXPECT_EQ(text(kHumFrequency), frequencyBefore);
+    EXPECT_EQ(value(kAutoGain), 0.0f);
+
+    editor->idle();
+    EXPECT_EQ(value(kHumAttenuation), 0.5f);
+    EXPECT_EQ(text(kHumAttenuationEntry), "30.0");
+    EXPECT_EQ(text(kEqBandEntry0), "15");
+    EXPECT_EQ(value(kEqBand0), 0.5f);
+    EXPECT_EQ(text(kEqBandEntry0 + 1), "1");
+    EXPECT_EQ(text(kHumFrequency), "50.0 Hz");
+    EXPECT_EQ(value(kAutoGain), 1.0f);
+}
+
+TEST_F(MyEditorTest, SpectrumIsWantedWhileShownAndNotFrozen) {
+    EXPECT_FALSE(editor->spectrumWanted());
+    click(MyEditor::kShowOutput);
+    EXPECT_TRUE(editor->spectrumWanted());
+    click(MyEditor::kFreeze);
+    EXPECT_FALSE(editor->spectrumWanted());
+    click(MyEditor::kFreeze);
+    click(MyEditor::kShowOutput);
+    click(MyEditor::kShowInput);
+    EXPECT_TRUE(editor->spectrumWanted());
+
+    // A fed block reaches the view at the next idle.
+    std::vector<float> block(2048);
+    for (std::size_t n = 0; n < block.size(); ++n) {
+        block[n] = 0.5f * std::sin(0.3f * static_cast<float>(n));
+    }
+    editor->feedSpectrum(2048, block.data(), block.data());
+    editor->idle();
+    const std::vector<float>& trace = editor->spectrumView()->traceOf(false);
+    EXPECT_GT(*std::max_element(trace.begin(), trace.end()), SpectrumAnalyzer::kFloorDb + 10.0f);
+
+    editor->close();
+    EXPECT_FALSE(editor->spectrumWanted());
+    editor->feedSpectrum(2048, block.data(), block.data()); // no view: nothing happens
+}
+
+TEST_F(MyEditorTest, IdleGivesTheViewANewSampleRate) {
+    ASSERT_EQ(editor->spectrumView()->sampleRate, 16000u); // the internal rate at 48 kHz
+    plugin.setSampleRate(44100.0f);
+    editor->idle();
+    EXPECT_EQ(editor->spectrumView()->sampleRate, 14700u);
+}
+
+TEST_F(MyEditorTest, OpenFailsWhenNoWindowCanBeMade) {
+    MyEditor windowless(&plugin, dialogs, [](void*) { return std::unique_ptr<gui::Window>(); });
+    EXPECT_FALSE(windowless.open(&parent));
+    EXPECT_FALSE(windowless.isOpen());
+    EXPECT_EQ(windowless.frameView(), nullptr);
 }
 
 } // namespace

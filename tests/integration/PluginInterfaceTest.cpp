@@ -90,8 +90,8 @@ TEST_F(PluginInterface, DescriptorHoldsThePublishedValues) {
     EXPECT_EQ(effect->numParams, kParams);
     EXPECT_EQ(effect->numInputs, 2);
     EXPECT_EQ(effect->numOutputs, 2);
-    // Replacing processing only; no editor yet, no chunks, no double precision, no synth.
-    EXPECT_EQ(effect->flags, effFlagsCanReplacing);
+    // Replacing processing and an editor; no chunks, no double precision, no synth.
+    EXPECT_EQ(effect->flags, effFlagsCanReplacing | effFlagsHasEditor);
     EXPECT_EQ(effect->initialDelay, 0);
     EXPECT_EQ(effect->resvd1, 0);
     EXPECT_EQ(effect->resvd2, 0);
@@ -245,6 +245,21 @@ TEST_F(PluginInterface, NullPointersWriteNothingAndAnswerFalse) {
     // Non-finite and huge option values where the plug-in reads one.
     EXPECT_EQ(host.dispatch(effEditKeyDown, 65, 0, nullptr, std::nanf("")), 0);
     EXPECT_EQ(host.dispatch(effEditKeyUp, 65, 0, nullptr, 1e30f), 0);
+}
+
+TEST_F(PluginInterface, TheEditorGivesItsSizeAndRefusesAParentThatIsNoWindow) {
+    ERect* rect = nullptr;
+    ASSERT_EQ(host.dispatch(effEditGetRect, 0, 0, &rect), 1);
+    ASSERT_NE(rect, nullptr);
+    EXPECT_EQ(rect->top, 0);
+    EXPECT_EQ(rect->left, 0);
+    EXPECT_EQ(rect->bottom, 470);
+    EXPECT_EQ(rect->right, 576);
+    // Not a window on any display (or no display at all): nothing opens, nothing breaks.
+    int notAWindow = 0;
+    EXPECT_EQ(host.dispatch(effEditOpen, 0, 0, &notAWindow), 0);
+    EXPECT_EQ(host.dispatch(effEditIdle), 0);
+    EXPECT_EQ(host.dispatch(effEditClose), 0);
 }
 
 TEST_F(PluginInterface, InitialParameterValues) {
