@@ -32,7 +32,7 @@ float clampLevel(float level) {
 
 } // namespace
 
-SpectrumAnalyzer::SpectrumAnalyzer(const gui::Rect& rect) : gui::CView(rect), plot(rect) {
+SpectrumAnalyzer::SpectrumAnalyzer(const gui::Rect& rect) : gui::CView(rect) {
     fft.window = NspRealFft::kWindowBlackman;
     fft.scale = 1;
     fft.removeDC = true;
@@ -229,7 +229,7 @@ void SpectrumAnalyzer::onMouseDown(const gui::MouseEvent& event) {
 }
 
 void SpectrumAnalyzer::mouse(gui::Point where) {
-    const gui::Rect& p = plot;
+    const gui::Rect& p = rect(); // clicks count anywhere in the view
     if (!p.contains(where) || p.width() <= 0 || p.height() <= 0) {
         return;
     }

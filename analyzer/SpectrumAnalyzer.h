@@ -102,7 +102,6 @@ private:
     void drawTrace(gui::DrawContext& context, const std::vector<float>& trace, gui::Color colour);
     void drawMarker(gui::DrawContext& context, int bin, int shift, gui::Color colour);
 
-    gui::Rect plot;                 // where clicks count (the view's rectangle)
     float levelHeight = 100.0f;     // pixels for the full 96 dB
     float binWidth = 0.0f;          // pixels per displayed bin
     gui::Color textColour{0, 0, 0}; // readouts whose flag is off
