@@ -1,9 +1,11 @@
 #include "editor/MyEditor.h"
 
 #include "analyzer/SpectrumAnalyzer.h"
+#include "editor/SetupReport.h"
 #include "gui/Controls.h"
 #include "gui/Dialogs.h"
 #include "gui/HeadlessWindow.h"
+#include "platform/Desktop.h"
 #include "plugin/Parameters.h"
 #include "plugin/VeltranoVST.h"
 #include "resources/Skin.h"
@@ -15,9 +17,14 @@
 #include <algorithm>
 #include <bit>
 #include <charconv>
+#include <chrono>
 #include <climits>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -139,7 +146,98 @@ struct OnOffButton {
     gui::Rect rect;
 };
 
+// The host's own file selector, reached through the plug-in.
+class PluginFileSelect : public gui::HostFileSelect {
+public:
+    explicit PluginFileSelect(VeltranoVST& plugin) : plugin(plugin) {}
+
+    bool canSelect() override {
+        char open[] = "openFileSelector";
+        char close[] = "closeFileSelector";
+        return plugin.canHostDo(open) && plugin.canHostDo(close);
+    }
+
+    std::optional<std::string> select(const gui::SaveFileRequest& request) override {
+        VstFileType type{};
+        copyText(type.name, request.typeName);
+        copyText(type.dosType, request.extension);
+        std::vector<char> folder(request.folder.begin(), request.folder.end());
+        folder.push_back('\0');
+        VstFileSelect select{};
+        select.command = kVstFileSave;
+        select.type = kVstFileType;
+        select.nbFileTypes = 1;
+        select.fileTypes = &type;
+        copyText(select.title, request.title);
+        select.initialPath = folder.data();
+        // No return path: the host allocates one and frees it in closeFileSelector.
+        std::optional<std::string> chosen;
+        if (plugin.openFileSelector(&select)) {
+            if (select.returnPath != nullptr && select.returnPath[0] != '\0') {
+                chosen = std::string(select.returnPath, strnlen(select.returnPath, kMaxPath));
+            }
+            plugin.closeFileSelector(&select);
+        }
+        return chosen;
+    }
+
+private:
+    static constexpr std::size_t kMaxPath = MyEditor::kMaxPath;
+
+    template <std::size_t N>
+    static void copyText(char (&to)[N], const std::string& text) {
+        const std::size_t n = std::min(text.size(), N - 1);
+        std::memcpy(to, text.data(), n);
+        to[n] = '\0';
+    }
+
+    VeltranoVST& plugin;
+};
+
+gui::Key keyOf(unsigned char virt) {
+    switch (virt) {
+    case VKEY_UP:
+        return gui::Key::kUp;
+    case VKEY_DOWN:
+        return gui::Key::kDown;
+    case VKEY_PAGEUP:
+        return gui::Key::kPageUp;
+    case VKEY_PAGEDOWN:
+        return gui::Key::kPageDown;
+    case VKEY_HOME:
+        return gui::Key::kHome;
+    case VKEY_END:
+        return gui::Key::kEnd;
+    default:
+        return gui::Key::kOther;
+    }
+}
+
+gui::KeyEvent keyEventOf(const VstKeyCode& key) {
+    gui::KeyEvent event;
+    event.key = keyOf(key.virt);
+    event.modifiers |= (key.modifier & MODIFIER_SHIFT) != 0 ? gui::kShift : 0;
+    event.modifiers |= (key.modifier & MODIFIER_CONTROL) != 0 ? gui::kControl : 0;
+    event.modifiers |= (key.modifier & MODIFIER_ALTERNATE) != 0 ? gui::kAlt : 0;
+    return event;
+}
+
 } // namespace
+
+MyEditor::Desktop MyEditor::Desktop::system() {
+    Desktop desktop;
+    desktop.installFolder = platform::moduleFolder;
+    desktop.openFile = platform::shellOpen;
+    desktop.saveDialog = platform::desktopSaveDialog;
+    desktop.tickCount = [] {
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        // Wraps like a 32-bit millisecond tick count.
+        return static_cast<std::uint32_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+    };
+    desktop.sleep = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+    return desktop;
+}
 
 MyEditor::MyEditor(VeltranoVST* plugin, gui::Dialogs& dialogs, WindowFactory makeWindow)
     : EditorLink(plugin), plugin(plugin), dialogs(dialogs), makeWindow(std::move(makeWindow)),
@@ -588,12 +686,12 @@ void MyEditor::valueChanged(gui::CControl* changed) {
             freeze = v == 1.0f;
             break;
         case kReport:
-            if (v == 1.0f && saveSetupReport) {
+            if (v == 1.0f) {
                 saveSetupReport();
             }
             break;
         case kHelp:
-            if (v == 1.0f && showHelp) {
+            if (v == 1.0f) {
                 showHelp();
             }
             break;
@@ -629,5 +727,117 @@ void MyEditor::valueChanged(gui::CControl* changed) {
         default:
             break;
         }
+    }
+}
+
+bool MyEditor::onKeyDown(VstKeyCode& key) {
+    return frame != nullptr && frame->keyDown(keyEventOf(key));
+}
+
+bool MyEditor::onKeyUp(VstKeyCode& key) {
+    return frame != nullptr && frame->keyUp(keyEventOf(key));
+}
+
+bool MyEditor::onWheel(float distance) {
+    if (frame == nullptr) {
+        return false;
+    }
+    const std::optional<gui::Point> where = window->pointer();
+    return where.has_value() && frame->wheel(*where, distance, 0);
+}
+
+void MyEditor::doIdleStuff() {
+    if (!desktop.tickCount) {
+        return;
+    }
+    // Tick counts wrap; compare them by their difference.
+    const auto earlier = [](std::uint32_t a, std::uint32_t b) {
+        return static_cast<std::int32_t>(a - b) < 0;
+    };
+    std::uint32_t now = desktop.tickCount();
+    if (earlier(now, nextIdleTime)) {
+        if (desktop.sleep) {
+            desktop.sleep(4);
+        }
+        now += 4;
+        if (earlier(now, nextIdleTime - 50)) {
+            return;
+        }
+    }
+    idle(); // applies what waits and lets the window paint
+    nextIdleTime = now + 100;
+    inIdle = true;
+    plugin->masterIdle();
+    inIdle = false;
+}
+
+bool MyEditor::installFolderPath(std::string_view fileName, std::string& path) {
+    const std::optional<std::string> folder =
+        desktop.installFolder ? desktop.installFolder() : std::nullopt;
+    if (!folder.has_value()) {
+        dialogs.message("Error", "Failed on SHGetFolderPath().");
+        return false;
+    }
+    std::string built = *folder;
+    if (!built.empty() && built.back() != '/') {
+        built.push_back('/');
+    }
+    if (built.size() >= kMaxPath) {
+        dialogs.message("Error", "Failed on PathAppend() A.");
+        return false;
+    }
+    if (built.size() + fileName.size() >= kMaxPath) {
+        dialogs.message("Error", "Failed on PathAppend() B.");
+        return false;
+    }
+    built.append(fileName);
+    path = std::move(built);
+    return true;
+}
+
+void MyEditor::saveSetupReport() {
+    std::string folder;
+    if (!installFolderPath("", folder)) {
+        return;
+    }
+    gui::SaveFileRequest request;
+    request.title = "Save Veltrano Settings File";
+    request.folder = folder;
+    request.typeName = "VT-VST Settings Files";
+    request.extension = "txt";
+    PluginFileSelect host(*plugin);
+    gui::CFileSelector selector(&host, dialogs, desktop.saveDialog);
+    const std::optional<std::string> path = selector.runSave(request);
+    if (!path.has_value()) {
+        return; // cancelled
+    }
+    // Binary mode: the report writes its own CR LF line ends.
+    std::ofstream file(*path, std::ios::out | std::ios::binary | std::ios::trunc);
+    if (file.is_open()) {
+        writeSetupReport(file, *plugin);
+        file.close();
+    }
+    if (!file) {
+        // Opening the file now would show an old report, or nothing, as if it were this one.
+        std::string text = "The setup report could not be written to ";
+        text.append(*path).append(".");
+        dialogs.message("Error", text);
+        return;
+    }
+    if (desktop.openFile) {
+        desktop.openFile(*path);
+    }
+}
+
+void MyEditor::showHelp() {
+    std::string path;
+    if (!installFolderPath(kHelpFile, path)) {
+        dialogs.message("Error", "Failed to generate path to help files.");
+        return;
+    }
+    std::error_code error;
+    const bool present = std::filesystem::is_regular_file(path, error);
+    if (!present || !desktop.openFile || !desktop.openFile(path)) {
+        dialogs.message("File Not Found", "Could not find Veltrano Help file.");
     }
 }

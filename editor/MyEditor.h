@@ -26,6 +26,7 @@
 
 #include "gui/Bitmap.h"
 #include "gui/Control.h"
+#include "gui/FileSelector.h"
 #include "gui/Font.h"
 #include "gui/Frame.h"
 #include "gui/Platform.h"
@@ -36,6 +37,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -53,6 +55,27 @@ class MyEditor : public EditorLink, public gui::CControlListener {
 public:
     // Makes the platform window inside the host's parent window.
     using WindowFactory = std::function<std::unique_ptr<gui::Window>(void* parent)>;
+
+    // What the editor asks of the system for the Report and Help buttons and for its idle
+    // pacing; tests put stand-ins here.
+    struct Desktop {
+        // The folder the plug-in is installed in, ending in '/'.
+        std::function<std::optional<std::string>()> installFolder;
+        // Opens a file with the user's default program; false when that could not start.
+        std::function<bool(const std::string&)> openFile;
+        // The desktop's own save dialog; empty for none.
+        gui::DesktopSave saveDialog;
+        // A millisecond tick count, and a sleep of so many milliseconds.
+        std::function<std::uint32_t()> tickCount;
+        std::function<void(int)> sleep;
+
+        static Desktop system();
+    };
+
+    // The manual, installed beside the plug-in.
+    static constexpr const char* kHelpFile = "VeltranoVST.html";
+    // The longest path the report and help requests build, terminating zero included.
+    static constexpr std::size_t kMaxPath = 4096;
 
     // The editor's own tags.
     static constexpr int kShowInput = 35;
@@ -88,6 +111,15 @@ public:
     void idle() override;
     bool isOpen() override { return opened.load(std::memory_order_acquire); }
     void setParameter(VstInt32 index, float value) override;
+    // Keys the host passes on go to the control holding the focus (the last one clicked): the
+    // sliders take the arrow keys, Page Up/Down, Home and End. True when a control took it.
+    bool onKeyDown(VstKeyCode& key) override;
+    bool onKeyUp(VstKeyCode& key) override;
+    // The wheel turned `distance` notches, for the control under the pointer.
+    bool onWheel(float distance) override;
+    // For a platform whose controls track the mouse in a loop of their own: keeps the window
+    // painting and gives the host its idle call at most every 100 ms meanwhile.
+    void doIdleStuff() override;
 
     // EditorLink.
     void setEqBandText(int band, float cutDb) override;
@@ -104,9 +136,16 @@ public:
     void beginEdit(int tag) override;
     void endEdit(int tag) override;
 
-    // What the Report and Help buttons do when pressed; nothing until set.
-    void setSaveSetupReport(std::function<void()> action) { saveSetupReport = std::move(action); }
-    void setShowHelp(std::function<void()> action) { showHelp = std::move(action); }
+    void setDesktop(Desktop services) { desktop = std::move(services); }
+
+    // The Report button: the setup report written where the user chooses, then opened.
+    // Nothing for a cancelled dialog; an "Error" message when the file cannot be written.
+    void saveSetupReport();
+    // The Help button: the manual opened with the desktop's default program.
+    void showHelp();
+    // The install folder followed by `fileName` into `path`; after a failure its message has
+    // been shown (caption "Error") and the answer is false.
+    bool installFolderPath(std::string_view fileName, std::string& path);
 
     // While open: the control of a tag (null for other tags), the spectrum view and the frame.
     // Null while closed.
@@ -142,8 +181,8 @@ private:
     void automate(int index, float value);
     void buildControls();
 
-    VeltranoVST* plugin;                    // the owning plug-in
-    [[maybe_unused]] gui::Dialogs& dialogs; // for the report and help messages, when they come
+    VeltranoVST* plugin;   // the owning plug-in
+    gui::Dialogs& dialogs; // the report's and help's messages and the toolkit's save dialog
     WindowFactory makeWindow;
 
     // Skin, loaded at construction; the controls draw from them while open.
@@ -171,8 +210,9 @@ private:
     std::array<gui::CControl*, kNumTags> controls{}; // by tag; owned by the frame
     SpectrumAnalyzer* spectrum = nullptr;            // owned by the frame
 
-    std::function<void()> saveSetupReport;
-    std::function<void()> showHelp;
+    Desktop desktop = Desktop::system();
+    std::uint32_t nextIdleTime = 0; // tick count; see doIdleStuff
+    bool inIdle = false;            // set while doIdleStuff calls the host
 
     // Shared with other threads.
     std::atomic<bool> opened{false};

@@ -51,4 +51,14 @@ void CControl::endGesture() {
     }
 }
 
+void CControl::stepTo(float value) {
+    if (inGesture_ || listener_ == nullptr) {
+        changeValue(value);
+        return;
+    }
+    listener_->beginEdit(tag_);
+    changeValue(value);
+    listener_->endEdit(tag_);
+}
+
 } // namespace gui

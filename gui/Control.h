@@ -58,6 +58,9 @@ protected:
     // Ends the gesture begun by beginGesture (endEdit); nothing if none is running.
     void endGesture();
     bool inGesture() const { return inGesture_; }
+    // A change made in one step (a key, the wheel): beginEdit, the change, endEdit; inside a
+    // mouse gesture just the change.
+    void stepTo(float value);
 
 private:
     CControlListener* listener_; // may be null

@@ -110,6 +110,44 @@ void CVerticalSlider::onMouseUp(const MouseEvent& event) {
     endGesture();
 }
 
+bool CVerticalSlider::onWheel(const MouseEvent& event, float distance) {
+    if (!std::isfinite(distance)) {
+        return false;
+    }
+    const float notch = event.shift() ? 0.002f : 0.02f;
+    stepTo(constrain(value() + distance * notch));
+    return true;
+}
+
+bool CVerticalSlider::onKeyDown(const KeyEvent& event) {
+    const float fine = (event.modifiers & kShift) != 0 ? 0.1f : 1.0f;
+    float target = value();
+    switch (event.key) {
+    case Key::kUp:
+        target += 0.01f * fine;
+        break;
+    case Key::kDown:
+        target -= 0.01f * fine;
+        break;
+    case Key::kPageUp:
+        target += 0.1f * fine;
+        break;
+    case Key::kPageDown:
+        target -= 0.1f * fine;
+        break;
+    case Key::kHome:
+        target = 1.0f;
+        break;
+    case Key::kEnd:
+        target = 0.0f;
+        break;
+    case Key::kOther:
+        return false;
+    }
+    stepTo(constrain(target));
+    return true;
+}
+
 // ---- COnOffButton
 
 void COnOffButton::draw(DrawContext& context) {

@@ -24,6 +24,8 @@ namespace gui {
 // centred horizontally on the track. A press jumps the handle so that its centre row is under
 // the pointer, and the handle follows the drag. While Shift is held the value moves by a tenth
 // of the pointer's movement instead (a Shift press does not jump). Ctrl+click sets 0.5.
+// The wheel moves the value by 0.02 a notch, the Up and Down keys by 0.01, Page Up and Page Down
+// by 0.1 (a tenth of each with Shift); Home sets 1 and End 0.
 class CVerticalSlider : public CControl {
 public:
     static constexpr Color kHandleTransparent{255, 0, 255};
@@ -35,6 +37,8 @@ public:
     void onMouseDown(const MouseEvent& event) override;
     void onMouseMoved(const MouseEvent& event) override;
     void onMouseUp(const MouseEvent& event) override;
+    bool onWheel(const MouseEvent& event, float distance) override;
+    bool onKeyDown(const KeyEvent& event) override;
 
     // The frame row of the handle's top for the current value.
     int handleTop() const;

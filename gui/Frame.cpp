@@ -82,13 +82,32 @@ void CFrame::mouseDown(Point where, int buttons) {
         // every later press stuck on the old view: end that gesture first.
         mouseUp(where, buttons);
     }
+    if (CView* hit = viewAt(where); hit != nullptr) {
+        captured_ = hit;
+        focus_ = hit;
+        captured_->onMouseDown({where, buttons});
+    }
+}
+
+CView* CFrame::viewAt(Point where) const {
     auto hit = std::find_if(views_.rbegin(), views_.rend(), [&](const auto& view) {
         return view->isVisible() && view->rect().contains(where);
     });
-    if (hit != views_.rend()) {
-        captured_ = hit->get();
-        captured_->onMouseDown({where, buttons});
-    }
+    return hit != views_.rend() ? hit->get() : nullptr;
+}
+
+bool CFrame::wheel(Point where, float distance, int buttons) {
+    CView* hit = viewAt(where);
+    return hit != nullptr && hit->onWheel({where, buttons}, distance);
+}
+
+bool CFrame::keyDown(const KeyEvent& event) {
+    return focus_ != nullptr && focus_->isVisible() && focus_->onKeyDown(event);
+}
+
+bool CFrame::keyUp(const KeyEvent& event) {
+    (void)event;
+    return false;
 }
 
 void CFrame::mouseMoved(Point where, int buttons) {

@@ -48,12 +48,19 @@ public:
     void mouseDown(Point where, int buttons);
     void mouseMoved(Point where, int buttons);
     void mouseUp(Point where, int buttons);
+    // The wheel: offered to the topmost visible view under the pointer; true when it took it.
+    bool wheel(Point where, float distance, int buttons);
+    // A key (from the platform window or the host): offered to the view holding the keyboard
+    // focus, which is the last view pressed; true when it took it. No view takes key releases.
+    bool keyDown(const KeyEvent& event);
+    bool keyUp(const KeyEvent& event);
 
     Rect bounds() const { return {0, 0, surface_.width(), surface_.height()}; }
     const Surface& surface() const { return surface_; }
     Window* window() const { return window_; }
 
 private:
+    CView* viewAt(Point where) const;
     void adopt(std::unique_ptr<CView> view);
     // Redraws `area` (frame coordinates) and presents it.
     void redraw(const Rect& area);
@@ -63,6 +70,7 @@ private:
     Window* window_;                            // where surfaces are presented; may be null
     std::vector<std::unique_ptr<CView>> views_; // bottom to top
     CView* captured_ = nullptr;                 // gets moves and the release after a press
+    CView* focus_ = nullptr;                    // gets the keys; the last view pressed
 };
 
 } // namespace gui

@@ -12,6 +12,8 @@ class HeadlessWindow : public Window {
 public:
     void present(const Surface& surface, const Rect& area) override;
     void beginTextEditing(CTextEdit& field) override;
+    std::optional<Point> pointer() override { return pointer_; }
+    void setPointer(std::optional<Point> where) { pointer_ = where; }
 
     const std::vector<Rect>& presented() const { return presented_; }
     void clearPresented() { presented_.clear(); }
@@ -21,6 +23,7 @@ public:
 private:
     std::vector<Rect> presented_;      // every area presented, in order
     CTextEdit* editedField_ = nullptr; // last field that asked for an edit box
+    std::optional<Point> pointer_;     // as the test places it
 };
 
 } // namespace gui

@@ -9,6 +9,8 @@
 #include "gui/Rect.h"
 #include "gui/Surface.h"
 
+#include <optional>
+
 namespace gui {
 
 class CTextEdit;
@@ -24,6 +26,9 @@ public:
     // When the user presses Enter or the box loses focus, the window calls field.commit with
     // the typed text; Escape calls field.cancel(). The field outlives the edit box.
     virtual void beginTextEditing(CTextEdit& field) = 0;
+
+    // The pointer's position in frame coordinates; nullopt when the window cannot say.
+    virtual std::optional<Point> pointer() { return std::nullopt; }
 };
 
 } // namespace gui

@@ -26,6 +26,14 @@ inline constexpr int kControl = 1 << 4;
 inline constexpr int kAlt = 1 << 5;
 inline constexpr int kModifiers = kShift | kControl | kAlt;
 
+// Keys the views understand; the platform and the host's key codes are mapped onto them.
+enum class Key { kOther, kUp, kDown, kPageUp, kPageDown, kHome, kEnd };
+
+struct KeyEvent {
+    Key key = Key::kOther;
+    int modifiers = 0; // kShift, kControl, kAlt
+};
+
 struct MouseEvent {
     Point where;     // frame coordinates
     int buttons = 0; // kLButton … kAlt
@@ -50,6 +58,18 @@ public:
     virtual void onMouseDown(const MouseEvent& event) { (void)event; }
     virtual void onMouseMoved(const MouseEvent& event) { (void)event; }
     virtual void onMouseUp(const MouseEvent& event) { (void)event; }
+    // The wheel turned `distance` notches (positive: away from the user) over the view; true
+    // when the view used it.
+    virtual bool onWheel(const MouseEvent& event, float distance) {
+        (void)event;
+        (void)distance;
+        return false;
+    }
+    // A key while the view holds the keyboard focus; true when the view used it.
+    virtual bool onKeyDown(const KeyEvent& event) {
+        (void)event;
+        return false;
+    }
 
     // Called by the frame at every idle before it redraws the dirty views: a view that learns
     // of changes from elsewhere (another thread) marks itself dirty here.

@@ -37,6 +37,41 @@ int buttonsOf(unsigned int state) {
     return buttons;
 }
 
+// The keys the views understand, with the modifiers held.
+KeyEvent keyEventOf(XEvent& event) {
+    KeyEvent key;
+    switch (XLookupKeysym(&event.xkey, 0)) {
+    case XK_Up:
+    case XK_KP_Up:
+        key.key = Key::kUp;
+        break;
+    case XK_Down:
+    case XK_KP_Down:
+        key.key = Key::kDown;
+        break;
+    case XK_Page_Up:
+    case XK_KP_Page_Up:
+        key.key = Key::kPageUp;
+        break;
+    case XK_Page_Down:
+    case XK_KP_Page_Down:
+        key.key = Key::kPageDown;
+        break;
+    case XK_Home:
+    case XK_KP_Home:
+        key.key = Key::kHome;
+        break;
+    case XK_End:
+    case XK_KP_End:
+        key.key = Key::kEnd;
+        break;
+    default:
+        break;
+    }
+    key.modifiers = buttonsOf(event.xkey.state) & kModifiers;
+    return key;
+}
+
 // The toolkit bit of X button 1 … 3; 0 for the others (the wheel is 4 … 7).
 int buttonBit(unsigned int button) {
     switch (button) {
@@ -300,6 +335,11 @@ void X11Window::handleEvent(CFrame& frame, XEvent& event) {
     case ButtonPress: {
         const XButtonEvent& e = event.xbutton;
         const Point where{e.x, e.y};
+        if (e.button == Button4 || e.button == Button5) {
+            // The wheel: buttons 4 (away from the user) and 5, as presses only.
+            frame.wheel(where, e.button == Button4 ? 1.0f : -1.0f, buttonsOf(e.state));
+            break;
+        }
         if (buttonBit(e.button) == 0) {
             break;
         }
@@ -327,6 +367,8 @@ void X11Window::handleEvent(CFrame& frame, XEvent& event) {
     case KeyPress:
         if (editedField_ != nullptr) {
             handleKey(event);
+        } else {
+            frame.keyDown(keyEventOf(event));
         }
         break;
     case FocusOut:
@@ -341,6 +383,24 @@ void X11Window::handleEvent(CFrame& frame, XEvent& event) {
     default:
         break;
     }
+}
+
+std::optional<Point> X11Window::pointer() {
+    if (window_ == 0) {
+        return std::nullopt;
+    }
+    ErrorTrap trap(*this);
+    ::Window root = 0;
+    ::Window child = 0;
+    int rootX = 0;
+    int rootY = 0;
+    int x = 0;
+    int y = 0;
+    unsigned int mask = 0;
+    if (XQueryPointer(display_, window_, &root, &child, &rootX, &rootY, &x, &y, &mask) == 0) {
+        return std::nullopt; // on another screen
+    }
+    return Point{x, y};
 }
 
 void X11Window::beginTextEditing(CTextEdit& field) {

@@ -55,6 +55,7 @@ public:
 
     void present(const Surface& surface, const Rect& area) override;
     void beginTextEditing(CTextEdit& field) override;
+    std::optional<Point> pointer() override;
 
     // Takes every pending event of this window (never blocks), passes them on to the frame and
     // the edit box, then calls frame.idle(). The frame must be the one shown in this window.

@@ -12,40 +12,19 @@ SaveAnswer desktopSaveDialog(const SaveRequest&) {
 
 #else
 
-#include <spawn.h>
+#include "platform/Spawn.h"
+
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <string_view>
 #include <vector>
-
-extern char** environ;
 
 namespace platform {
 
 namespace {
-
-// The program's path if PATH has it, else empty.
-std::string findProgram(std::string_view name) {
-    const char* path = std::getenv("PATH");
-    std::string_view folders = path != nullptr ? path : "";
-    while (!folders.empty()) {
-        const auto colon = folders.find(':');
-        const std::string_view folder = folders.substr(0, colon);
-        folders = colon == std::string_view::npos ? std::string_view() : folders.substr(colon + 1);
-        if (folder.empty()) {
-            continue;
-        }
-        std::string candidate(folder);
-        candidate.append("/").append(name);
-        if (access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-    }
-    return {};
-}
 
 struct Run {
     bool started = false;
@@ -60,23 +39,12 @@ Run run(const std::string& program, const std::vector<std::string>& arguments) {
     if (pipe(pipeEnds) != 0) {
         return result;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
-    posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    pid_t child = 0;
-    const int spawned =
-        posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    // Only the child's standard output (a copy of the write end) stays open in the child.
+    fcntl(pipeEnds[0], F_SETFD, FD_CLOEXEC);
+    fcntl(pipeEnds[1], F_SETFD, FD_CLOEXEC);
+    const std::optional<pid_t> child = spawn(program, arguments, pipeEnds[1]);
     close(pipeEnds[1]);
-    if (spawned == 0) {
+    if (child) {
         result.started = true;
         char buffer[4096];
         for (;;) {
@@ -88,7 +56,7 @@ Run run(const std::string& program, const std::vector<std::string>& arguments) {
             }
         }
         int status = 0;
-        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        while (waitpid(*child, &status, 0) < 0 && errno == EINTR) {
         }
         result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }

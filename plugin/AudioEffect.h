@@ -29,7 +29,14 @@ public:
     virtual void idle() {}
     virtual bool onKeyDown(VstKeyCode& keyCode);
     virtual bool onKeyUp(VstKeyCode& keyCode);
+    // The mouse wheel turned `distance` notches over the window; true when it was used.
+    virtual bool onWheel(float distance) {
+        (void)distance;
+        return false;
+    }
     virtual bool setKnobMode(VstInt32 mode);
+    // Called by controls that track the mouse in a loop of their own.
+    virtual void doIdleStuff() {}
 
     // A parameter (or an editor command index) changed: move the controls to match.
     virtual void setParameter(VstInt32 index, float value);

@@ -347,6 +347,34 @@ struct VstKeyCode {
     unsigned char modifier;
 };
 
+// VstKeyCode::virt: the keys that have no character (the first of them).
+enum VstVirtualKey : unsigned char {
+    VKEY_BACK = 1,
+    VKEY_TAB,
+    VKEY_CLEAR,
+    VKEY_RETURN,
+    VKEY_PAUSE,
+    VKEY_ESCAPE,
+    VKEY_SPACE,
+    VKEY_NEXT,
+    VKEY_END,
+    VKEY_HOME,
+    VKEY_LEFT,
+    VKEY_UP,
+    VKEY_RIGHT,
+    VKEY_DOWN,
+    VKEY_PAGEUP,
+    VKEY_PAGEDOWN
+};
+
+// VstKeyCode::modifier bits.
+enum VstModifierKey : unsigned char {
+    MODIFIER_SHIFT = 1 << 0,
+    MODIFIER_ALTERNATE = 1 << 1,
+    MODIFIER_COMMAND = 1 << 2,
+    MODIFIER_CONTROL = 1 << 3
+};
+
 struct VstSpeakerProperties {
     float azimuth;
     float elevation;

@@ -14,6 +14,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -22,13 +26,42 @@
 namespace {
 
 std::vector<std::pair<VstInt32, float>> automated; // audioMasterAutomate calls, in order
+std::vector<VstInt32> hostCalls;                   // every opcode, in order
 
-VstIntPtr VSTCALLBACK recordingHost(AEffect*, VstInt32 opcode, VstInt32 index, VstIntPtr, void*,
+// The host's file selector: offered when `hostSelectAnswer` is set, which it then returns.
+std::optional<std::string> hostSelectAnswer;
+VstFileSelect hostSelectRequest{};
+VstFileType hostSelectType{};
+std::string hostSelectFolder;
+std::vector<char> hostSelectBuffer;
+
+VstIntPtr VSTCALLBACK recordingHost(AEffect*, VstInt32 opcode, VstInt32 index, VstIntPtr, void* ptr,
                                     float opt) {
-    if (opcode == audioMasterAutomate) {
+    hostCalls.push_back(opcode);
+    switch (opcode) {
+    case audioMasterAutomate:
         automated.emplace_back(index, opt);
+        return 0;
+    case audioMasterVersion:
+        return kVstVersion;
+    case audioMasterCanDo: {
+        const std::string asked = static_cast<const char*>(ptr);
+        return hostSelectAnswer.has_value() &&
+               (asked == "openFileSelector" || asked == "closeFileSelector");
     }
-    return opcode == audioMasterVersion ? kVstVersion : 0;
+    case audioMasterOpenFileSelector: {
+        auto* select = static_cast<VstFileSelect*>(ptr);
+        hostSelectRequest = *select;
+        hostSelectType = *select->fileTypes;
+        hostSelectFolder = select->initialPath;
+        hostSelectBuffer.assign(hostSelectAnswer->begin(), hostSelectAnswer->end());
+        hostSelectBuffer.push_back('\0');
+        select->returnPath = hostSelectBuffer.data();
+        return 1;
+    }
+    default:
+        return 0;
+    }
 }
 
 gui::Point centre(const gui::Rect& r) {
@@ -39,14 +72,23 @@ class MyEditorTest : public ::testing::Test {
 protected:
     void SetUp() override {
         automated.clear();
+        hostCalls.clear();
+        hostSelectAnswer.reset();
         plugin.setSampleRate(48000.0f);
         editor = new MyEditor(&plugin, dialogs, [this](void*) {
             auto headless = std::make_unique<gui::HeadlessWindow>();
             window = headless.get();
             return headless;
         });
-        editor->setSaveSetupReport([this] { ++reports; });
-        editor->setShowHelp([this] { ++helps; });
+        MyEditor::Desktop desktop;
+        desktop.installFolder = [this] { return installFolder; };
+        desktop.openFile = [this](const std::string& path) {
+            opened.push_back(path);
+            return true;
+        };
+        desktop.tickCount = [this] { return ticks; };
+        desktop.sleep = [this](int ms) { ticks += static_cast<std::uint32_t>(ms); };
+        editor->setDesktop(desktop);
         // Installed here only, so that the plug-in's setParameter reaches the editor.
         plugin.installEditor(editor);
         ASSERT_TRUE(editor->open(&parent));
@@ -84,9 +126,16 @@ protected:
     MyEditor* editor = nullptr; // owned by the plug-in
     gui::HeadlessWindow* window = nullptr;
     int parent = 0; // stands for the host's window
-    int reports = 0;
-    int helps = 0;
+    // What the editor's desktop answers and was asked.
+    std::optional<std::string> installFolder = ::testing::TempDir();
+    std::vector<std::string> opened;
+    std::uint32_t ticks = 0;
 };
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 TEST_F(MyEditorTest, OpenBuildsEveryControlAndTheView) {
     ERect* rect = nullptr;
@@ -290,13 +339,131 @@ TEST_F(MyEditorTest, EqualizerPresetClickEqualsOneApplication) {
 TEST_F(MyEditorTest, ReportAndHelpActOnPressOnly) {
     const gui::Point report = centre(control(MyEditor::kReport).rect());
     press(report);
-    EXPECT_EQ(reports, 1);
+    EXPECT_EQ(dialogs.saveRequests().size(), 1u); // cancelled: nothing written or opened
     release(report);
-    EXPECT_EQ(reports, 1);
-    click(MyEditor::kHelp);
-    EXPECT_EQ(helps, 1);
-    EXPECT_EQ(reports, 1);
+    EXPECT_EQ(dialogs.saveRequests().size(), 1u);
+    click(MyEditor::kHelp); // no manual in the folder
+    ASSERT_EQ(dialogs.messages().size(), 1u);
+    EXPECT_EQ(dialogs.messages()[0].caption, "File Not Found");
+    EXPECT_EQ(dialogs.messages()[0].text, "Could not find Veltrano Help file.");
+    EXPECT_EQ(dialogs.saveRequests().size(), 1u);
+    EXPECT_TRUE(opened.empty());
     EXPECT_TRUE(automated.empty());
+}
+
+TEST_F(MyEditorTest, ReportReplacesTheChosenFileWithCrLfTextAndOpensIt) {
+    const std::string path = ::testing::TempDir() + "setup report \xc3\xbc.txt";
+    std::ofstream(path) << std::string(10000, 'x'); // an older, longer file
+    dialogs.queueSaveAnswer(path);
+    click(MyEditor::kReport);
+    ASSERT_EQ(dialogs.saveRequests().size(), 1u);
+    const gui::SaveFileRequest& request = dialogs.saveRequests()[0];
+    EXPECT_EQ(request.title, "Save Veltrano Settings File");
+    EXPECT_EQ(request.typeName, "VT-VST Settings Files");
+    EXPECT_EQ(request.extension, "txt");
+    EXPECT_EQ(request.folder, ::testing::TempDir());
+
+    const std::string written = readFile(path);
+    EXPECT_EQ(written.rfind("\t\t\t\t\t\t\t\tPage 1 of 1\r\n\r\nCase Number/ID:", 0), 0u);
+    EXPECT_TRUE(written.ends_with("\r\nExaminer's Initials:____________\r\n\r\nEND OF REPORT\r\n"));
+    EXPECT_EQ(std::count(written.begin(), written.end(), '\n'),
+              std::count(written.begin(), written.end(), '\r'));
+    EXPECT_EQ(opened, std::vector<std::string>{path});
+    EXPECT_TRUE(dialogs.messages().empty());
+}
+
+TEST_F(MyEditorTest, ReportThatCannotBeWrittenShowsAnErrorAndOpensNothing) {
+    const std::string path = ::testing::TempDir() + "no such folder/report.txt";
+    dialogs.queueSaveAnswer(path);
+    click(MyEditor::kReport);
+    ASSERT_EQ(dialogs.messages().size(), 1u);
+    EXPECT_EQ(dialogs.messages()[0].caption, "Error");
+    EXPECT_EQ(dialogs.messages()[0].text, "The setup report could not be written to " + path + ".");
+    EXPECT_TRUE(opened.empty());
+}
+
+TEST_F(MyEditorTest, ReportUsesTheHostsFileSelectorWhenItHasOne) {
+    const std::string path = ::testing::TempDir() + "from the host.txt";
+    hostSelectAnswer = path;
+    click(MyEditor::kReport);
+    EXPECT_TRUE(dialogs.saveRequests().empty());
+    EXPECT_EQ(hostSelectRequest.command, kVstFileSave);
+    EXPECT_EQ(hostSelectRequest.nbFileTypes, 1);
+    EXPECT_STREQ(hostSelectRequest.title, "Save Veltrano Settings File");
+    EXPECT_STREQ(hostSelectType.name, "VT-VST Settings Files");
+    EXPECT_STREQ(hostSelectType.dosType, "txt");
+    EXPECT_EQ(hostSelectFolder, ::testing::TempDir());
+    EXPECT_EQ(std::count(hostCalls.begin(), hostCalls.end(), audioMasterCloseFileSelector), 1);
+    EXPECT_TRUE(readFile(path).ends_with("END OF REPORT\r\n"));
+    EXPECT_EQ(opened, std::vector<std::string>{path});
+}
+
+TEST_F(MyEditorTest, HelpOpensTheManualBesideThePlugin) {
+    const std::string folder = ::testing::TempDir() + "installed/";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder + MyEditor::kHelpFile) << "<!DOCTYPE html>";
+    installFolder = folder.substr(0, folder.size() - 1); // without the final '/'
+    click(MyEditor::kHelp);
+    EXPECT_EQ(opened, std::vector<std::string>{folder + MyEditor::kHelpFile});
+    EXPECT_TRUE(dialogs.messages().empty());
+
+    installFolder.reset(); // the system cannot say where the plug-in is
+    click(MyEditor::kHelp);
+    click(MyEditor::kReport);
+    ASSERT_EQ(dialogs.messages().size(), 3u);
+    EXPECT_EQ(dialogs.messages()[0].caption, "Error");
+    EXPECT_EQ(dialogs.messages()[0].text, "Failed on SHGetFolderPath().");
+    EXPECT_EQ(dialogs.messages()[1].text, "Failed to generate path to help files.");
+    EXPECT_EQ(dialogs.messages()[2].text, "Failed on SHGetFolderPath().");
+    EXPECT_TRUE(dialogs.saveRequests().empty());
+    EXPECT_EQ(opened.size(), 1u);
+}
+
+TEST_F(MyEditorTest, KeysAndWheelMoveTheFocusedOrPointedSlider) {
+    click(kEqBand0 + 4); // the handle jumps under the pointer; the slider takes the focus
+    const float start = value(kEqBand0 + 4);
+    automated.clear();
+    hostCalls.clear();
+    VstKeyCode up{0, VKEY_UP, 0};
+    EXPECT_TRUE(editor->onKeyDown(up));
+    EXPECT_FLOAT_EQ(value(kEqBand0 + 4), start + 0.01f);
+    ASSERT_EQ(automated.size(), 1u);
+    EXPECT_EQ(automated[0].first, kEqBand0 + 4);
+    EXPECT_FLOAT_EQ(plugin.getParameter(kEqBand0 + 4), start + 0.01f);
+    EXPECT_EQ(hostCalls.front(), audioMasterBeginEdit);
+    EXPECT_EQ(hostCalls.back(), audioMasterEndEdit);
+    VstKeyCode end{0, VKEY_END, 0};
+    EXPECT_TRUE(editor->onKeyDown(end));
+    EXPECT_EQ(value(kEqBand0 + 4), 0.0f);
+    VstKeyCode letter{'a', 0, 0};
+    EXPECT_FALSE(editor->onKeyDown(letter));
+    EXPECT_FALSE(editor->onKeyUp(up));
+
+    EXPECT_FALSE(editor->onWheel(1.0f)); // the pointer's place is unknown
+    window->setPointer(centre(control(kMaxGain).rect()));
+    const float gain = value(kMaxGain);
+    EXPECT_TRUE(editor->onWheel(-2.0f));
+    EXPECT_FLOAT_EQ(value(kMaxGain), gain - 0.04f);
+    EXPECT_FLOAT_EQ(plugin.getParameter(kMaxGain), gain - 0.04f);
+}
+
+TEST_F(MyEditorTest, DoIdleStuffCallsTheHostAtMostEvery100Ms) {
+    const auto idles = [] {
+        return std::count(hostCalls.begin(), hostCalls.end(), audioMasterIdle);
+    };
+    ticks = 1000;
+    editor->doIdleStuff(); // due at once
+    EXPECT_EQ(idles(), 1);
+    ticks = 1020; // due at 1100: sleeps 4 ms, still more than 50 ms early
+    editor->doIdleStuff();
+    EXPECT_EQ(idles(), 1);
+    EXPECT_EQ(ticks, 1024u);
+    ticks = 1047; // after the sleep within 50 ms of 1100: goes ahead, next due at 1151
+    editor->doIdleStuff();
+    EXPECT_EQ(idles(), 2);
+    ticks = 1090; // 1094 after the sleep, more than 50 ms before 1151
+    editor->doIdleStuff();
+    EXPECT_EQ(idles(), 2);
 }
 
 TEST_F(MyEditorTest, AveragingRockerStepsWithoutBound) {

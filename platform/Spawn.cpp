@@ -1,0 +1,58 @@
+#if !defined(_WIN32)
+
+#include "platform/Spawn.h"
+
+#include <spawn.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+extern char** environ;
+
+namespace platform {
+
+std::string findProgram(std::string_view name) {
+    const char* path = std::getenv("PATH");
+    std::string_view folders = path != nullptr ? path : "";
+    while (!folders.empty()) {
+        const auto colon = folders.find(':');
+        const std::string_view folder = folders.substr(0, colon);
+        folders = colon == std::string_view::npos ? std::string_view() : folders.substr(colon + 1);
+        if (folder.empty()) {
+            continue;
+        }
+        std::string candidate(folder);
+        candidate.append("/").append(name);
+        if (access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return {};
+}
+
+std::optional<pid_t> spawn(const std::string& program, const std::vector<std::string>& arguments,
+                           int outputFd) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (outputFd >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, outputFd, STDOUT_FILENO);
+    }
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    const int spawned =
+        posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        return std::nullopt;
+    }
+    return child;
+}
+
+} // namespace platform
+
+#endif

@@ -1,0 +1,23 @@
+// Starting helper programs directly (no shell, so no character of an argument is taken as a
+// command). Linux only.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// The program's path if a folder of PATH holds it as an executable, else empty.
+std::string findProgram(std::string_view name);
+
+// Starts `program` with the arguments; its standard output goes to `outputFd` when that is not
+// negative. The child's process id, or nullopt when it could not be started. The caller waits
+// for it.
+std::optional<pid_t> spawn(const std::string& program, const std::vector<std::string>& arguments,
+                           int outputFd = -1);
+
+} // namespace platform
