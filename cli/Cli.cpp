@@ -3,6 +3,7 @@
 #include "cli/Demo.h"
 #include "cli/Job.h"
 #include "cli/Settings.h"
+#include "cli/SettingsPicture.h"
 
 #include <unistd.h>
 
@@ -39,6 +40,7 @@ constexpr const char* kUsage =
     "  veltrano process IN... -o OUT_OR_DIR [settings] [options]\n"
     "  veltrano settings show [settings]\n"
     "  veltrano settings save FILE [settings]\n"
+    "  veltrano settings picture FILE.png [settings]   the editor's panel with the setting\n"
     "  veltrano demo [-o DIR]\n"
     "  veltrano --version\n"
     "\n"
@@ -405,7 +407,7 @@ int runProcess(const std::vector<std::string>& args, const std::string& commandL
 
 int runSettings(const std::vector<std::string>& args, std::ostream& out) {
     if (args.empty()) {
-        throw UsageError{"settings: show or save FILE"};
+        throw UsageError{"settings: show, save FILE or picture FILE.png"};
     }
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     Arguments a = parseArguments(rest);
@@ -429,7 +431,26 @@ int runSettings(const std::vector<std::string>& args, std::ostream& out) {
         }
         return 0;
     }
-    throw UsageError{"settings: '" + args[0] + "' is not show or save"};
+    if (args[0] == "picture") {
+        if (a.positional.size() != 1) {
+            throw UsageError{"settings picture: give one FILE.png"};
+        }
+        const std::string& path = a.positional[0];
+        std::error_code ec;
+        if (!a.options.overwrite && std::filesystem::exists(path, ec)) {
+            throw UsageError{"settings picture: '" + path + "' exists (--overwrite replaces it)"};
+        }
+        const std::vector<std::uint8_t> png = settingsPicture(a.options.settings);
+        std::ofstream file(path, std::ios::binary | std::ios::trunc);
+        file.write(reinterpret_cast<const char*>(png.data()),
+                   static_cast<std::streamsize>(png.size()));
+        file.close();
+        if (png.empty() || !file) {
+            throw UsageError{"settings picture: cannot write '" + path + "'"};
+        }
+        return 0;
+    }
+    throw UsageError{"settings: '" + args[0] + "' is not show, save or picture"};
 }
 
 } // namespace

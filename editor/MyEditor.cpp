@@ -305,6 +305,8 @@ bool MyEditor::open(void* parent) {
     view->lineGraph = true;
     view->sampleRate = static_cast<unsigned>(std::max(0.0f, plugin->getSampleRate()));
     spectrum = frame->addView(std::move(view));
+    // The whole surface, background included, is ready before the window first shows it.
+    frame->redrawAll();
     // Configured completely before the chain may feed it.
     liveView.store(spectrum, std::memory_order_seq_cst);
     return true;

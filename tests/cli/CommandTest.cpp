@@ -371,6 +371,24 @@ TEST_F(Command, SettingsFileAndReportGiveTheSameSetting) {
         << run.out;
 }
 
+TEST_F(Command, SettingsPictureIsReproducibleAndNeverReplacesAFile) {
+    Outcome run = veltrano("settings picture " + path("a.png") + " " + kEveryStage);
+    ASSERT_EQ(run.status, 0) << run.err;
+    ASSERT_EQ(veltrano("settings save " + path("s.txt") + " " + kEveryStage).status, 0);
+    run = veltrano("settings picture " + path("b.png") + " --settings " + path("s.txt"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string a = read(path("a.png"));
+    EXPECT_EQ(a.substr(0, 8), "\x89PNG\r\n\x1a\n");
+    EXPECT_EQ(a, read(path("b.png")));
+    ASSERT_EQ(veltrano("settings picture " + path("c.png")).status, 0);
+    EXPECT_NE(read(path("c.png")), a); // the initial setting looks different
+
+    run = veltrano("settings picture " + path("a.png"));
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("exists"), std::string::npos) << run.err;
+    EXPECT_EQ(read(path("a.png")), a);
+}
+
 // Long options work with one dash too; only -j and -o take their value joined to them.
 TEST_F(Command, ShortAndLongOptionsWithOneDash) {
     const std::string in = writeAudio("in.wav", 8000, 1, 800);
