@@ -31,6 +31,8 @@ export XDG_CACHE_HOME="$work/cache" XDG_CONFIG_HOME="$work/config" LXVST_PATH="$
 # cache only when it is newer, in whole seconds, than the binary.
 LD_LIBRARY_PATH=/usr/lib/ardour7 "$scanner" -v -f "$work/vst/VeltranoVST.so" 2>&1 |
     grep -E 'Found Plugin|VST2Info' || { echo "Ardour's scanner did not find the plug-in"; exit 1; }
+# It must also have seen the editor, or Ardour offers only its generic controls.
+grep -rqs 'has_editor="1"' "$work/cache" || { echo "Ardour's scanner saw no editor"; exit 1; }
 stamp=$(( $(stat -c %Y "$work/vst/VeltranoVST.so") + 2 ))
 find "$work/cache" -name '*.v2i' -exec touch -d "@$stamp" {} +
 
