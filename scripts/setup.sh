@@ -22,8 +22,10 @@ packages=(
     libstb-dev
     fonts-liberation2
     libx11-dev
+    libxtst-dev
     xvfb
     xauth
+    python3-html5lib
 )
 
 missing=()
