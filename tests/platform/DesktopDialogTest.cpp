@@ -1,6 +1,7 @@
 // The desktop's save dialog through stand-in programs on PATH: what they are asked, and how
 // their answers (a path, a cancel, a failure) come back.
 #include "platform/DesktopDialog.h"
+#include "platform/Desktop.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #if !defined(_WIN32)
 
@@ -82,6 +84,26 @@ TEST_F(DesktopDialog, KdialogStandsInWhenZenityIsMissingOrFails) {
     EXPECT_EQ(answer.path, "/home/ex/r.txt");
     fs::remove(folder / "kdialog");
     EXPECT_EQ(platform::desktopSaveDialog(request).result, platform::DialogResult::kUnavailable);
+}
+
+TEST_F(DesktopDialog, ShellOpenPassesThePathAsOneArgumentAndDoesNotWait) {
+    const std::string path = "/cases/C 17/report \"a\"; $(touch x).txt";
+    EXPECT_FALSE(platform::shellOpen(path)); // no opener on PATH
+    standIn("xdg-open", "", 0);
+    ASSERT_TRUE(platform::shellOpen(path));
+    // The opener runs on its own; its record appears when it is done.
+    for (int i = 0; i < 1000 && arguments("xdg-open") != path + "\n"; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(arguments("xdg-open"), path + "\n");
+    EXPECT_FALSE(fs::exists("x"));
+}
+
+TEST(ModuleFolder, IsTheFolderOfTheBinaryHoldingTheCode) {
+    const std::optional<std::string> folder = platform::moduleFolder();
+    ASSERT_TRUE(folder.has_value());
+    EXPECT_EQ(folder->back(), '/');
+    EXPECT_EQ(fs::canonical(*folder), fs::canonical("/proc/self/exe").parent_path());
 }
 
 } // namespace
