@@ -19,10 +19,6 @@ bool shellOpen(const std::string&) {
 #include "platform/Spawn.h"
 
 #include <dlfcn.h>
-#include <sys/wait.h>
-
-#include <cerrno>
-#include <thread>
 
 namespace platform {
 
@@ -45,18 +41,9 @@ bool shellOpen(const std::string& path) {
     if (opener.empty()) {
         return false;
     }
-    const auto child = spawn(opener, {path});
-    if (!child) {
-        return false;
-    }
-    // xdg-open may run as long as the viewer does; a thread of its own collects it so no
-    // zombie is left, and the GUI thread never waits.
-    std::thread([pid = *child] {
-        int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-    }).detach();
-    return true;
+    // The viewer may outlive the plug-in (a host may unload it meanwhile): nothing of ours
+    // stays behind to wait for it.
+    return spawnDetached(opener, {path});
 }
 
 } // namespace platform

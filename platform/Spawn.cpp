@@ -3,8 +3,10 @@
 #include "platform/Spawn.h"
 
 #include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 extern char** environ;
@@ -51,6 +53,32 @@ std::optional<pid_t> spawn(const std::string& program, const std::vector<std::st
         return std::nullopt;
     }
     return child;
+}
+
+bool spawnDetached(const std::string& program, const std::vector<std::string>& arguments) {
+    // Everything is prepared before fork: between fork and exec only async-signal-safe calls.
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    const pid_t child = fork();
+    if (child < 0) {
+        return false;
+    }
+    if (child == 0) {
+        const pid_t grandchild = fork();
+        if (grandchild == 0) {
+            execve(program.c_str(), argv.data(), environ);
+            _exit(127);
+        }
+        _exit(grandchild < 0 ? 1 : 0);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 } // namespace platform

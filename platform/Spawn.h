@@ -20,4 +20,10 @@ std::string findProgram(std::string_view name);
 std::optional<pid_t> spawn(const std::string& program, const std::vector<std::string>& arguments,
                            int outputFd = -1);
 
+// Starts `program` with the arguments so that it belongs to nobody here: it is started by a
+// short-lived child that exits at once (so it is collected at once), and lives on as a child
+// of the system's init. Nothing of ours waits for it or runs when it ends, so this code may be
+// unloaded meanwhile. False when it could not be started.
+bool spawnDetached(const std::string& program, const std::vector<std::string>& arguments);
+
 } // namespace platform
