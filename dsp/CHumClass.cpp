@@ -11,6 +11,8 @@
 
 #include "dsp/CHumClass.h"
 
+#include "common/PortableMath.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -193,7 +195,7 @@ int CHumClass::process(const float* input, float* output, unsigned count, unsign
         attenuationDb = 0.0f;
     }
     if (attenuationDb != gainAttenuation) {
-        const double g = std::pow(10.0, -static_cast<double>(attenuationDb) / 20.0);
+        const double g = portable::exp10(-static_cast<double>(attenuationDb) / 20.0);
         const double half = (1.0 - g) * 0.5;
         delayedWeight = static_cast<float>(half);
         bandWeight = static_cast<float>(1.0 - half);

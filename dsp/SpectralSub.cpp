@@ -17,6 +17,7 @@
 // output backlog) makes the result independent of how the input is cut into blocks.
 #include "dsp/SpectralSub.h"
 
+#include "common/PortableMath.h"
 #include "common/ScopedDenormals.h"
 
 #include <algorithm>
@@ -128,7 +129,7 @@ void gains(float* a, const float* b, unsigned count, double fraction) {
 
 // exp(-period / timeConstant), rounded to single precision.
 float smoothingFactor(float period, float timeConstant) {
-    return static_cast<float>(std::exp(-static_cast<double>(period) / timeConstant));
+    return static_cast<float>(portable::exp(-static_cast<double>(period) / timeConstant));
 }
 
 } // namespace
@@ -142,7 +143,9 @@ SpectralSub::SpectralSub() : N(2 * hopLength()), H(hopLength()), fft(N) {
     window.resize(N);
     for (unsigned j = 0; j < N; ++j) {
         const float phase = kTwoPi * static_cast<float>(j) / static_cast<float>(N);
-        window[j] = std::sqrt(0.5f - 0.5f * std::cos(phase));
+        // The cosine correctly rounded to single precision (the C libraries' cosf differ).
+        const auto cosine = static_cast<float>(portable::cos(static_cast<double>(phase)));
+        window[j] = std::sqrt(0.5f - 0.5f * cosine);
     }
     frequencyWeights.resize(K);
     for (unsigned k = 0; k < K; ++k) {

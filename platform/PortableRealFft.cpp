@@ -12,6 +12,7 @@
 // O_k. The inverse runs the same steps backwards. Odd lengths use a complex transform of n points.
 // Twiddle factors are computed in double precision and stored rounded; all arithmetic on the
 // data is single precision.
+#include "common/PortableMath.h"
 #include "platform/RealFft.h"
 
 #include <cmath>
@@ -88,13 +89,15 @@ PortableRealFft::PortableRealFft(unsigned length) : n(length), m(0) {
     twiddle.resize(m);
     for (unsigned k = 0; k < m; ++k) {
         const double phase = -kTwoPi * static_cast<double>(k) / static_cast<double>(m);
-        twiddle[k] = {static_cast<float>(std::cos(phase)), static_cast<float>(std::sin(phase))};
+        twiddle[k] = {static_cast<float>(portable::cos(phase)),
+                      static_cast<float>(portable::sin(phase))};
     }
     if (n % 2 == 0) {
         packing.resize(m + 1);
         for (unsigned k = 0; k <= m; ++k) {
             const double phase = -kTwoPi * static_cast<double>(k) / static_cast<double>(n);
-            packing[k] = {static_cast<float>(std::cos(phase)), static_cast<float>(std::sin(phase))};
+            packing[k] = {static_cast<float>(portable::cos(phase)),
+                          static_cast<float>(portable::sin(phase))};
         }
     }
     source.resize(m);

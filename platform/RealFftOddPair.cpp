@@ -14,6 +14,7 @@
 // is formed by the same single-precision operations in the same order whatever the vector width, so
 // results are the same bits on every machine and every run. Tables are made in double precision
 // and rounded once.
+#include "common/PortableMath.h"
 #include "platform/CpuFeatures.h"
 #include "platform/RealFft.h"
 
@@ -546,8 +547,8 @@ OddPairRealFft::OddPairRealFft(unsigned length) : n(length), p(firstFactor(lengt
         float* const s = &sinQ[static_cast<std::size_t>(b - 1) * halfQPadded];
         for (unsigned d = 1; d <= halfQ; ++d) {
             const double phase = kTwoPi * static_cast<double>((b * d) % q) / q;
-            c[d - 1] = static_cast<float>(std::cos(phase));
-            s[d - 1] = static_cast<float>(std::sin(phase));
+            c[d - 1] = static_cast<float>(portable::cos(phase));
+            s[d - 1] = static_cast<float>(portable::sin(phase));
         }
         for (unsigned d = halfQ + 1; mirroredLanes && d <= halfQPadded; ++d) {
             c[d - 1] = c[q - d - 1];
@@ -560,8 +561,8 @@ OddPairRealFft::OddPairRealFft(unsigned length) : n(length), p(firstFactor(lengt
     for (unsigned a = 1; a <= halfP; ++a) {
         for (unsigned c = 1; c <= halfP; ++c) {
             const double phase = kTwoPi * static_cast<double>((a * c) % p) / p;
-            cosP[(a - 1) * halfP + (c - 1)] = static_cast<float>(std::cos(phase));
-            sinP[(a - 1) * halfP + (c - 1)] = static_cast<float>(std::sin(phase));
+            cosP[(a - 1) * halfP + (c - 1)] = static_cast<float>(portable::cos(phase));
+            sinP[(a - 1) * halfP + (c - 1)] = static_cast<float>(portable::sin(phase));
         }
     }
     // exp(-2 pi i a d / m), p rows of `row` values (1 in the padding).
@@ -570,8 +571,8 @@ OddPairRealFft::OddPairRealFft(unsigned length) : n(length), p(firstFactor(lengt
     for (unsigned a = 0; a < p; ++a) {
         for (unsigned d = 0; d < q; ++d) {
             const double phase = -kTwoPi * static_cast<double>((a * d) % m) / m;
-            twiddleRe[a * row + d] = static_cast<float>(std::cos(phase));
-            twiddleIm[a * row + d] = static_cast<float>(std::sin(phase));
+            twiddleRe[a * row + d] = static_cast<float>(portable::cos(phase));
+            twiddleIm[a * row + d] = static_cast<float>(portable::sin(phase));
         }
     }
     // exp(-2 pi i k / n), k = 0 .. m.
@@ -579,8 +580,8 @@ OddPairRealFft::OddPairRealFft(unsigned length) : n(length), p(firstFactor(lengt
     packIm.resize(m + 1);
     for (unsigned k = 0; k <= m; ++k) {
         const double phase = -kTwoPi * static_cast<double>(k) / n;
-        packRe[k] = static_cast<float>(std::cos(phase));
-        packIm[k] = static_cast<float>(std::sin(phase));
+        packRe[k] = static_cast<float>(portable::cos(phase));
+        packIm[k] = static_cast<float>(portable::sin(phase));
     }
 
     const std::size_t rows = static_cast<std::size_t>(p) * row;

@@ -1,5 +1,6 @@
 #include "plugin/VeltranoVST.h"
 
+#include "common/PortableMath.h"
 #include "common/ScopedDenormals.h"
 #include "dsp/TapTables.h"
 #include "plugin/EqualizerBasis.h"
@@ -14,18 +15,18 @@ constexpr char kVendorString[] = "Brimwater";
 constexpr char kProductString[] = "Veltrano VST";
 constexpr VstInt32 kUniqueId = vstFourCC('V', 'T', 'V', 'T');
 
-// Level conversions, evaluated in double and stored in single precision, so that the stored
-// values do not depend on the platform's single-precision library functions.
+// Level conversions, evaluated in double by our own functions and stored in single precision,
+// so that the stored values do not depend on the platform's C library.
 float dbFromGain(float gain) {
-    return static_cast<float>(20.0 * std::log10(static_cast<double>(gain)));
+    return static_cast<float>(20.0 * portable::log10(static_cast<double>(gain)));
 }
 
 float powerOfTen(float exponent) {
-    return static_cast<float>(std::pow(10.0, static_cast<double>(exponent)));
+    return static_cast<float>(portable::exp10(static_cast<double>(exponent)));
 }
 
 float gainFromDb(float dB) {
-    return static_cast<float>(std::pow(10.0, static_cast<double>(dB) / 20.0));
+    return static_cast<float>(portable::exp10(static_cast<double>(dB) / 20.0));
 }
 
 // Copies an arrangement's type, channel count and speakers; the rest of the target is cleared.
