@@ -10,7 +10,9 @@
 #include "plugin/VeltranoVST.h"
 #include "resources/Skin.h"
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include "gui/Win32Window.h"
+#else
 #include "gui/X11Window.h"
 #endif
 
@@ -226,7 +228,11 @@ gui::KeyEvent keyEventOf(const VstKeyCode& key) {
 
 MyEditor::Desktop MyEditor::Desktop::system() {
     Desktop desktop;
-    desktop.installFolder = platform::moduleFolder;
+    desktop.installFolderPath = platform::installFolderPath;
+#if defined(_WIN32)
+    // The install folder is under Program Files, where a plug-in copied by hand has no manual.
+    desktop.manualFolder = platform::moduleFolder;
+#endif
     desktop.openFile = platform::shellOpen;
     desktop.saveDialog = platform::desktopSaveDialog;
     desktop.tickCount = [] {
@@ -295,6 +301,11 @@ bool MyEditor::open(void* parent) {
     opened.store(true, std::memory_order_seq_cst);
 
     frame = std::make_unique<gui::CFrame>(kWidth, kHeight, &background, window.get());
+#if defined(_WIN32)
+    if (auto* win32 = dynamic_cast<gui::Win32Window*>(window.get())) {
+        win32->attach(frame.get()); // its messages come through the host's loop from now on
+    }
+#endif
     buildControls();
 
     auto view = std::make_unique<SpectrumAnalyzer>(kSpectrumRect);
@@ -406,6 +417,11 @@ void MyEditor::close() {
     systemWindow = nullptr;
     controls.fill(nullptr);
     spectrum = nullptr;
+#if defined(_WIN32)
+    if (auto* win32 = dynamic_cast<gui::Win32Window*>(window.get())) {
+        win32->attach(nullptr); // no message reaches the frame any more; an edit is dropped
+    }
+#endif
     frame.reset(); // deletes every control and the view
     window.reset();
 }
@@ -428,6 +444,8 @@ void MyEditor::idle() {
         return;
     }
 #endif
+    // Windows delivers the window's messages through the host's loop as they come: here only
+    // what other paths marked dirty is redrawn.
     frame->idle();
 }
 
@@ -774,27 +792,25 @@ void MyEditor::doIdleStuff() {
 }
 
 bool MyEditor::installFolderPath(std::string_view fileName, std::string& path) {
-    const std::optional<std::string> folder =
-        desktop.installFolder ? desktop.installFolder() : std::nullopt;
-    if (!folder.has_value()) {
+    const platform::InstallPath built =
+        desktop.installFolderPath
+            ? desktop.installFolderPath(fileName)
+            : platform::InstallPath{{}, platform::InstallPathFailure::kFolder};
+    switch (built.failed) {
+    case platform::InstallPathFailure::kNone:
+        path = built.path;
+        return true;
+    case platform::InstallPathFailure::kFolder:
         dialogs.message("Error", "Failed on SHGetFolderPath().");
         return false;
-    }
-    std::string built = *folder;
-    if (!built.empty() && built.back() != '/') {
-        built.push_back('/');
-    }
-    if (built.size() >= kMaxPath) {
+    case platform::InstallPathFailure::kAppendFolder:
         dialogs.message("Error", "Failed on PathAppend() A.");
         return false;
-    }
-    if (built.size() + fileName.size() >= kMaxPath) {
+    case platform::InstallPathFailure::kAppendFile:
         dialogs.message("Error", "Failed on PathAppend() B.");
         return false;
     }
-    built.append(fileName);
-    path = std::move(built);
-    return true;
+    return false;
 }
 
 void MyEditor::saveSetupReport() {
@@ -807,6 +823,11 @@ void MyEditor::saveSetupReport() {
     request.folder = folder;
     request.typeName = "VT-VST Settings Files";
     request.extension = "txt";
+#if defined(_WIN32)
+    if (auto* win32 = dynamic_cast<gui::Win32Window*>(window.get())) {
+        request.owner = win32->handle(); // the system's dialog belongs to the editor's window
+    }
+#endif
     PluginFileSelect host(*plugin);
     gui::CFileSelector selector(&host, dialogs, desktop.saveDialog);
     const std::optional<std::string> path = selector.runSave(request);
@@ -838,7 +859,16 @@ void MyEditor::showHelp() {
         return;
     }
     std::error_code error;
-    const bool present = std::filesystem::is_regular_file(path, error);
+    bool present = std::filesystem::is_regular_file(path, error);
+    if (!present && desktop.manualFolder) {
+        if (const std::optional<std::string> folder = desktop.manualFolder()) {
+            const std::string beside = *folder + kHelpFile;
+            if (std::filesystem::is_regular_file(beside, error)) {
+                path = beside;
+                present = true;
+            }
+        }
+    }
     if (!present || !desktop.openFile || !desktop.openFile(path)) {
         dialogs.message("File Not Found", "Could not find Veltrano Help file.");
     }

@@ -30,6 +30,7 @@
 #include "gui/Font.h"
 #include "gui/Frame.h"
 #include "gui/Platform.h"
+#include "platform/Desktop.h"
 #include "plugin/EditorLink.h"
 
 #include <array>
@@ -59,8 +60,12 @@ public:
     // What the editor asks of the system for the Report and Help buttons and for its idle
     // pacing; tests put stand-ins here.
     struct Desktop {
-        // The folder the plug-in is installed in, ending in '/'.
-        std::function<std::optional<std::string>()> installFolder;
+        // The install folder followed by a file name (platform::installFolderPath), or the
+        // step that failed.
+        std::function<platform::InstallPath(std::string_view fileName)> installFolderPath;
+        // Where else the manual may be when it is not in the install folder (Windows: beside
+        // the plug-in's DLL, for a plug-in copied rather than installed); empty for nowhere.
+        std::function<std::optional<std::string>()> manualFolder;
         // Opens a file with the user's default program; false when that could not start.
         std::function<bool(const std::string&)> openFile;
         // The desktop's own save dialog; empty for none.
@@ -72,10 +77,10 @@ public:
         static Desktop system();
     };
 
-    // The manual, installed beside the plug-in.
+    // The manual, installed beside the plug-in (Windows: in the install folder).
     static constexpr const char* kHelpFile = "VeltranoVST.html";
     // The longest path the report and help requests build, terminating zero included.
-    static constexpr std::size_t kMaxPath = 4096;
+    static constexpr std::size_t kMaxPath = platform::kMaxInstallPath;
 
     // The editor's own tags.
     static constexpr int kShowInput = 35;
@@ -141,10 +146,11 @@ public:
     // The Report button: the setup report written where the user chooses, then opened.
     // Nothing for a cancelled dialog; an "Error" message when the file cannot be written.
     void saveSetupReport();
-    // The Help button: the manual opened with the desktop's default program.
+    // The Help button: the manual opened with the desktop's default program; where it is not
+    // in the install folder, the one in the desktop's manualFolder.
     void showHelp();
-    // The install folder followed by `fileName` into `path`; after a failure its message has
-    // been shown (caption "Error") and the answer is false.
+    // The install folder followed by `fileName` into `path`; after a failure the message of
+    // the step that failed has been shown (caption "Error") and the answer is false.
     bool installFolderPath(std::string_view fileName, std::string& path);
 
     // While open: the control of a tag (null for other tags), the spectrum view and the frame.

@@ -3,7 +3,20 @@
 #include "editor/MyEditor.h"
 #include "gui/Dialogs.h"
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+// After windows.h, which they need.
+#include <ole2.h>
+
+#include "gui/Win32Dialogs.h"
+#include "gui/Win32Window.h"
+#else
 #include "gui/X11Dialogs.h"
 #include "gui/X11Window.h"
 #endif
@@ -13,17 +26,10 @@
 namespace {
 
 #if defined(_WIN32)
-// No dialogs on Windows yet: a message goes nowhere and a save is cancelled.
-class PlatformDialogs : public gui::Dialogs {
-public:
-    void message(const std::string&, const std::string&) override {}
-    std::optional<std::string> saveFile(const gui::SaveFileRequest&) override {
-        return std::nullopt;
-    }
-};
+using PlatformDialogs = gui::Win32Dialogs;
 
-std::unique_ptr<gui::Window> makePlatformWindow(void*) {
-    return nullptr; // no Windows window yet
+std::unique_ptr<gui::Window> makePlatformWindow(void* parent) {
+    return gui::Win32Window::open(parent, MyEditor::kWidth, MyEditor::kHeight);
 }
 #else
 using PlatformDialogs = gui::X11Dialogs;
@@ -42,6 +48,47 @@ class PluginEditor : private DialogsHolder, public MyEditor {
 public:
     explicit PluginEditor(VeltranoVST* plugin)
         : MyEditor(plugin, platformDialogs, makePlatformWindow) {}
+
+#if defined(_WIN32)
+    // The shell's calls behind Report and Help (the save dialog, opening a file) want COM on
+    // the thread: OLE is initialised on the GUI thread while the editor is open.
+    ~PluginEditor() override {
+        leaveOle();
+    }
+
+    bool open(void* parent) override {
+        if (isOpen()) {
+            close();
+        }
+        const HRESULT result = OleInitialize(nullptr);
+        // S_FALSE: already initialised on this thread, still to be balanced. A thread in the
+        // multithreaded apartment (RPC_E_CHANGED_MODE) is left as it is.
+        if (SUCCEEDED(result)) {
+            oleThread = GetCurrentThreadId();
+        }
+        const bool opened = MyEditor::open(parent);
+        if (!opened) {
+            leaveOle();
+        }
+        return opened;
+    }
+
+    void close() override {
+        MyEditor::close();
+        leaveOle();
+    }
+
+private:
+    void leaveOle() {
+        // Only the thread that initialised it may give it back.
+        if (oleThread != 0 && oleThread == GetCurrentThreadId()) {
+            OleUninitialize();
+            oleThread = 0;
+        }
+    }
+
+    DWORD oleThread = 0; // the thread OLE was initialised on by open; 0: none
+#endif
 };
 
 } // namespace

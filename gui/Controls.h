@@ -126,6 +126,8 @@ public:
               const Font& font, TextAlign align = TextAlign::Center);
 
     const std::string& text() const { return text_; }
+    // The font the text is drawn in (a platform's edit box matches it).
+    const Font& font() const { return *font_; }
     // Replaces the text without telling the listener.
     void setText(std::string_view text);
 

@@ -2,10 +2,95 @@
 
 #if defined(_WIN32)
 
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+// After windows.h, which they need.
+#include <commdlg.h>
+
+#include <vector>
+
 namespace platform {
 
-SaveAnswer desktopSaveDialog(const SaveRequest&) {
-    return {};
+namespace {
+
+constexpr DWORD kFileNameLength = 1024; // characters, terminating zero included
+
+// The dialog's caption: the title, then the folder it shows.
+void showFolderInCaption(HWND hook) {
+    const auto* title = reinterpret_cast<const std::string*>(GetWindowLongPtrA(hook, DWLP_USER));
+    const HWND dialog = GetParent(hook);
+    if (title == nullptr || dialog == nullptr) {
+        return;
+    }
+    char folder[MAX_PATH] = {};
+    const LRESULT length =
+        SendMessageA(dialog, CDM_GETFOLDERPATH, MAX_PATH, reinterpret_cast<LPARAM>(folder));
+    if (length <= 0) {
+        return; // a folder outside the file system (Computer, Network) has no path
+    }
+    const std::string caption = *title + " - [" + folder + "]";
+    SetWindowTextA(dialog, caption.c_str());
+}
+
+// The hook of an Explorer-style dialog runs in a child dialog of the real one.
+UINT_PTR CALLBACK hookProcedure(HWND hook, UINT message, WPARAM, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        const auto* dialog = reinterpret_cast<const OPENFILENAMEA*>(lParam);
+        SetWindowLongPtrA(hook, DWLP_USER, dialog->lCustData);
+        return 0;
+    }
+    if (message == WM_NOTIFY) {
+        const auto* notice = reinterpret_cast<const OFNOTIFYA*>(lParam);
+        if (notice->hdr.code == CDN_INITDONE || notice->hdr.code == CDN_FOLDERCHANGE) {
+            showFolderInCaption(hook);
+        }
+    }
+    return 0; // the dialog's own handling goes on
+}
+
+} // namespace
+
+SaveAnswer desktopSaveDialog(const SaveRequest& request) {
+    // "name (.ext)\0*.ext\0\0"
+    std::vector<char> filter;
+    const auto add = [&filter](const std::string& text) {
+        filter.insert(filter.end(), text.begin(), text.end());
+        filter.push_back('\0');
+    };
+    add(request.typeName + " (." + request.extension + ")");
+    add("*." + request.extension);
+    filter.push_back('\0');
+
+    std::vector<char> file(kFileNameLength, '\0');
+    const std::string title = request.title;
+
+    OPENFILENAMEA dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = static_cast<HWND>(request.owner);
+    dialog.lpstrFilter = filter.data();
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = file.data();
+    dialog.nMaxFile = kFileNameLength;
+    dialog.lpstrInitialDir = request.folder.empty() ? nullptr : request.folder.c_str();
+    dialog.lpstrTitle = title.c_str();
+    dialog.lpstrDefExt = request.extension.empty() ? nullptr : request.extension.c_str();
+    dialog.Flags = OFN_EXPLORER | OFN_ENABLESIZING | OFN_HIDEREADONLY | OFN_ENABLEHOOK;
+    dialog.lpfnHook = &hookProcedure;
+    dialog.lCustData = reinterpret_cast<LPARAM>(&title);
+
+    SaveAnswer answer;
+    if (GetSaveFileNameA(&dialog)) {
+        answer.result = DialogResult::kChosen;
+        answer.path = file.data();
+    } else if (CommDlgExtendedError() == 0) {
+        answer.result = DialogResult::kCancelled;
+    }
+    return answer;
 }
 
 } // namespace platform

@@ -26,7 +26,27 @@ packages=(
     xvfb
     xauth
     python3-html5lib
+    wine
+    wine64
+    wine32:i386
+    qemu-user-static
+    gcc-multilib
+    g++-multilib
+    libx11-dev:i386
+    libgtest-dev:i386
 )
+
+if [ "$(id -u)" -ne 0 ]; then
+    SUDO=sudo
+else
+    SUDO=
+fi
+
+# The 32-bit Linux build (scripts/windows-checks.sh) links Debian's i386 X11 and GoogleTest, and
+# 32-bit Wine runs the 32-bit DLL.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -40,11 +60,6 @@ if [ ${#missing[@]} -eq 0 ]; then
 fi
 
 echo "setup: installing ${missing[*]}" >&2
-if [ "$(id -u)" -ne 0 ]; then
-    SUDO=sudo
-else
-    SUDO=
-fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update
 $SUDO apt-get -o DPkg::Lock::Timeout=300 install -y --no-install-recommends "${missing[@]}"

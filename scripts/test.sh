@@ -1,21 +1,15 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds everything and runs every test: the Windows cross-builds of the
-# plug-in (32- and 64-bit, compile and link only), the concurrency tests under ThreadSanitizer,
-# a release build (benchmarks built, not run) with its tests, and a build with AddressSanitizer
-# and UndefinedBehaviorSanitizer with its tests.
+# Sets up the machine, builds everything and runs every test: the concurrency tests under
+# ThreadSanitizer, the fuzzers, a release build (benchmarks built, not run) with its tests, the
+# Windows DLLs (32- and 64-bit) under Wine and a 32-bit Linux build compared bit for bit with the
+# Linux module, the Windows editor under Wine, and a build with AddressSanitizer and
+# UndefinedBehaviorSanitizer with its tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
-
-echo "== Windows cross-builds of the plug-in"
-for arch in i686 x86_64; do
-    cmake -S . -B "build-win-$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELTRANO_TESTS=OFF \
-        -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-w64-$arch.cmake" >/dev/null
-    cmake --build "build-win-$arch" -j "$jobs" --target VeltranoVST
-done
 
 echo "== ThreadSanitizer build: where threads meet"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRANO_TSAN=ON >/dev/null
@@ -48,6 +42,12 @@ cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 # What Ardour reported about the plug-in, and how its renders compared with our host's.
 cat build/tests/integration/ardour-*.log 2>/dev/null || true
+
+echo "== Windows DLLs under Wine and a 32-bit Linux build, against the Linux module"
+VELTRANO_BUILD_NATIVE=build bash scripts/windows-checks.sh
+
+echo "== the 64-bit DLL's editor in a Wine window, driven by clicks and keys"
+bash scripts/wine-editor.sh
 
 echo "== sanitizer build and tests"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRANO_SANITIZE=ON >/dev/null

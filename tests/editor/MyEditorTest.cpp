@@ -7,6 +7,7 @@
 #include "gui/HeadlessWindow.h"
 #include "gui/Png.h"
 #include "gui/ScriptedDialogs.h"
+#include "platform/Desktop.h"
 #include "plugin/VeltranoVST.h"
 #include "resources/Skin.h"
 
@@ -81,7 +82,9 @@ protected:
             return headless;
         });
         MyEditor::Desktop desktop;
-        desktop.installFolder = [this] { return installFolder; };
+        desktop.installFolderPath = [this](std::string_view fileName) {
+            return platform::pathInFolder(installFolder, fileName);
+        };
         desktop.openFile = [this](const std::string& path) {
             opened.push_back(path);
             return true;

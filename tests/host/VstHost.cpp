@@ -1,7 +1,12 @@
 #include "host/VstHost.h"
 
-#include <dlfcn.h>
 #include <mutex>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
 
 namespace {
 
@@ -24,6 +29,35 @@ VstHost* hostFor(AEffect* effect) {
 
 } // namespace
 
+#ifdef _WIN32
+
+VstHost::VstHost(const std::string& libraryPath) {
+    library = reinterpret_cast<void*>(LoadLibraryA(libraryPath.c_str()));
+    if (library == nullptr) {
+        loadError = "LoadLibrary failed with error " + std::to_string(GetLastError());
+    }
+}
+
+VstHost::~VstHost() {
+    if (plugin != nullptr) {
+        close();
+    }
+    if (library != nullptr) {
+        FreeLibrary(static_cast<HMODULE>(library));
+    }
+}
+
+namespace {
+
+VstPluginMainProc findEntry(void* library, const char* entryName) {
+    return reinterpret_cast<VstPluginMainProc>(
+        reinterpret_cast<void (*)()>(GetProcAddress(static_cast<HMODULE>(library), entryName)));
+}
+
+} // namespace
+
+#else
+
 VstHost::VstHost(const std::string& libraryPath) {
     // Kept mapped after dlclose, as many hosts keep their plug-ins: the libraries a plug-in
     // pulls in may hold caches of their own (FFTW's planner) that only a process exit frees.
@@ -43,11 +77,21 @@ VstHost::~VstHost() {
     }
 }
 
+namespace {
+
+VstPluginMainProc findEntry(void* library, const char* entryName) {
+    return reinterpret_cast<VstPluginMainProc>(dlsym(library, entryName));
+}
+
+} // namespace
+
+#endif
+
 AEffect* VstHost::open(const char* entryName) {
     if (library == nullptr) {
         return nullptr;
     }
-    auto entry = reinterpret_cast<VstPluginMainProc>(dlsym(library, entryName));
+    const VstPluginMainProc entry = findEntry(library, entryName);
     if (entry == nullptr) {
         loadError = std::string("no entry point ") + entryName;
         return nullptr;

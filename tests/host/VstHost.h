@@ -1,6 +1,6 @@
-// A minimal VST 2.4 host for tests and inspection: loads a plug-in binary with dlopen, drives
-// it only through its exported entry point and descriptor, and records every call the
-// plug-in makes back into the host.
+// A minimal VST 2.4 host for tests and inspection: loads a plug-in binary with dlopen (with
+// LoadLibrary on Windows), drives it only through its exported entry point and descriptor, and
+// records every call the plug-in makes back into the host.
 #pragma once
 
 #include "plugin/VstInterface.h"
