@@ -1,15 +1,19 @@
 #include "cli/Cli.h"
 
+#include "cli/AudioSource.h"
 #include "cli/Demo.h"
 #include "cli/Job.h"
+#include "cli/Json.h"
 #include "cli/Settings.h"
 #include "cli/SettingsPicture.h"
+#include "cli/Verify.h"
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -38,16 +42,21 @@ struct UsageError {
 constexpr const char* kUsage =
     "usage:\n"
     "  veltrano process IN... -o OUT_OR_DIR [settings] [options]\n"
+    "  veltrano probe FILE... [--json] [--stream N]   list the streams of files\n"
     "  veltrano settings show [settings]\n"
     "  veltrano settings save FILE [settings]\n"
     "  veltrano settings picture FILE.png [settings]   the editor's panel with the setting\n"
     "  veltrano demo [-o DIR]\n"
+    "  veltrano verify RECORD.json... [--reprocess]   check the files processing records name\n"
+    "                          (--reprocess: also run each record's setting on its input again)\n"
     "  veltrano --version\n"
     "\n"
     "options:\n"
     "  -o, --output PATH       output file (one input) or folder (several inputs or a folder)\n"
     "  --residue PATH          also write what the chain removed (file, or folder in a batch)\n"
-    "  --format                write the input's own format (default: 32-bit float WAV)\n"
+    "  --format                keep the input's format where lossless (WAV, AIFF, FLAC PCM);\n"
+    "                          default and otherwise: 32-bit float WAV\n"
+    "  --stream N              the audio stream read (default: the file's first audio stream)\n"
     "  --case ID, --examiner INITIALS   recorded in the processing record\n"
     "  -j, --jobs N            files processed in parallel (default: number of cores)\n"
     "  --overwrite             replace existing outputs\n"
@@ -77,6 +86,7 @@ struct Arguments {
     std::string residue;
     int jobs = 0;
     bool quiet = false;
+    bool json = false; // probe: JSON instead of text
     JobOptions options;
 };
 
@@ -137,6 +147,10 @@ Arguments parseArguments(const std::vector<std::string>& args) {
                 throw UsageError{"option '--format': '" + kind + "' is not input or float"};
             }
             a.options.keepFormat = kind == "input";
+        } else if (name == "stream") {
+            a.options.stream = parseCount("--stream", take(), 0, 1 << 20);
+        } else if (name == "json") {
+            a.json = true;
         } else if (name == "case") {
             a.options.caseId = take();
         } else if (name == "examiner") {
@@ -184,7 +198,22 @@ bool isAudioName(const fs::path& path) {
     std::string ext = path.extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return ext == ".wav" || ext == ".flac" || ext == ".aif" || ext == ".aiff" || ext == ".aifc";
+    static const std::set<std::string> known = {
+        ".wav", ".flac", ".aif", ".aiff", ".aifc", ".rf64", ".w64", ".bwf", ".mp3",  ".m4a",
+        ".aac", ".amr",  ".awb", ".3gp",  ".3g2",  ".opus", ".ogg", ".oga", ".wma",  ".asf",
+        ".mp4", ".mov",  ".avi", ".mkv",  ".mka",  ".webm", ".ts",  ".mts", ".m2ts", ".gsm"};
+    return known.count(ext) > 0;
+}
+
+// The name an output keeps with --format: the input's where the format may be kept.
+std::string keptExtension(const fs::path& input) {
+    std::string ext = input.extension().string();
+    std::string lower = ext;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const bool lossless = lower == ".wav" || lower == ".flac" || lower == ".aif" ||
+                          lower == ".aiff" || lower == ".rf64";
+    return lossless ? ext : ".wav";
 }
 
 struct PlannedJob {
@@ -222,7 +251,8 @@ std::vector<PlannedJob> planJobs(const Arguments& a) {
         }
     }
     if (inputs.empty()) {
-        throw UsageError{"no audio files (.wav, .flac, .aif, .aiff) in the given folders"};
+        throw UsageError{"no audio or video files (.wav, .flac, .mp3, .m4a, .mp4, ...) in the "
+                         "given folders"};
     }
     std::error_code ec;
     const bool toFolder = inputs.size() > 1 || folderInput || fs::is_directory(a.output, ec) ||
@@ -260,7 +290,7 @@ std::vector<PlannedJob> planJobs(const Arguments& a) {
         PlannedJob planned;
         planned.job.input = in;
         const fs::path inPath(in);
-        const std::string ext = a.options.keepFormat ? inPath.extension().string() : ".wav";
+        const std::string ext = a.options.keepFormat ? keptExtension(inPath) : ".wav";
         if (toFolder) {
             planned.job.output = (fs::path(a.output) / (inPath.stem().string() + ext)).string();
             if (!a.residue.empty()) {
@@ -405,6 +435,102 @@ int runProcess(const std::vector<std::string>& args, const std::string& commandL
     return failed > 0 ? 1 : 0;
 }
 
+std::string secondsText(double t) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f s", t);
+    return text;
+}
+
+// Lists the streams of each file; a file that cannot be read, or whose chosen stream is not
+// audio, fails (exit status 1) and the others are still listed.
+int runProbe(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    const Arguments a = parseArguments(args);
+    if (a.positional.empty()) {
+        throw UsageError{"probe: give one or more files"};
+    }
+    JsonWriter json;
+    json.beginObject();
+    json.beginArray("files");
+    int failed = 0;
+    for (const std::string& path : a.positional) {
+        FileStreams found;
+        std::string error;
+        int chosen = -1;
+        try {
+            found = probeStreams(path);
+            chosen = chooseAudioStream(found, a.options.stream);
+        } catch (const SourceError& failure) {
+            error = failure.what();
+            ++failed;
+        }
+        if (!error.empty()) {
+            err << "FAILED " << path << ": " << error << "\n";
+        }
+        if (a.json) {
+            json.beginObject();
+            json.string("path", path);
+            if (found.container.empty()) {
+                json.null("container");
+            } else {
+                json.string("container", found.container);
+            }
+            if (chosen < 0) {
+                json.null("audio_stream");
+            } else {
+                json.integer("audio_stream", chosen);
+            }
+            json.beginArray("streams");
+            for (const StreamInfo& s : found.streams) {
+                json.beginObject();
+                json.integer("index", s.index);
+                json.string("type", s.type);
+                json.string("codec", s.codec);
+                if (s.type == "audio") {
+                    json.integer("sample_rate", s.sampleRate);
+                    json.integer("channels", s.channels);
+                }
+                if (s.durationSeconds < 0.0) {
+                    json.null("duration_seconds");
+                } else {
+                    json.number("duration_seconds", s.durationSeconds);
+                }
+                json.number("start_time_seconds", s.startSeconds);
+                json.endObject();
+            }
+            json.endArray();
+            if (error.empty()) {
+                json.null("error");
+            } else {
+                json.string("error", error);
+            }
+            json.endObject();
+            continue;
+        }
+        if (found.container.empty()) {
+            continue;
+        }
+        out << path << ": " << found.container << "\n";
+        for (const StreamInfo& s : found.streams) {
+            out << "  stream " << s.index << ": " << s.type << ", " << s.codec;
+            if (s.type == "audio") {
+                out << ", " << s.sampleRate << " Hz, " << s.channels
+                    << (s.channels == 1 ? " channel" : " channels");
+            }
+            out << ", duration "
+                << (s.durationSeconds < 0.0 ? std::string("unknown")
+                                            : secondsText(s.durationSeconds))
+                << ", start " << secondsText(s.startSeconds)
+                << (s.index == chosen ? "  <- audio read" : "") << "\n";
+        }
+    }
+    json.endArray();
+    json.endObject();
+    if (a.json) {
+        out << json.text() << "\n";
+    }
+    return failed > 0 ? 1 : 0;
+}
+
 int runSettings(const std::vector<std::string>& args, std::ostream& out) {
     if (args.empty()) {
         throw UsageError{"settings: show, save FILE or picture FILE.png"};
@@ -472,6 +598,12 @@ int run(int argc, char** argv, std::ostream& out, std::ostream& err) {
         }
         if (args[0] == "settings") {
             return runSettings(rest, out);
+        }
+        if (args[0] == "verify") {
+            return runVerify(rest, out, err);
+        }
+        if (args[0] == "probe") {
+            return runProbe(rest, out, err);
         }
         if (args[0] == "demo") {
             std::string folder = "veltrano-demo";

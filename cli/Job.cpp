@@ -1,5 +1,6 @@
 #include "cli/Job.h"
 
+#include "cli/AudioSource.h"
 #include "cli/Json.h"
 #include "cli/Restorer.h"
 #include "cli/Sha256.h"
@@ -12,12 +13,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <mutex>
 #include <sstream>
 
@@ -35,10 +38,10 @@ namespace cli {
 namespace {
 
 // libsndfile keeps the error of a failed open in one global: opens and the reading of that
-// error happen under this lock, so that parallel jobs report their own errors.
+// error happen under one lock (shared with the reading side), so that parallel jobs report
+// their own errors.
 std::mutex& openLock() {
-    static std::mutex lock;
-    return lock;
+    return sndfileLock();
 }
 
 // Raised inside a job; its text becomes the job's error.
@@ -71,31 +74,6 @@ std::string formatName(int format) {
         name += sub.name;
     }
     return name;
-}
-
-// Why libsndfile could not open a file, in the examiner's words.
-std::string openFailure(const std::string& path) {
-    const int code = sf_error(nullptr);
-    const std::string detail = sf_error_number(code);
-    std::error_code ec;
-    if (!fs::exists(path, ec)) {
-        return "unreadable: no such file";
-    }
-    if (fs::is_directory(path, ec)) {
-        return "unreadable: is a folder";
-    }
-    switch (code) {
-    case SF_ERR_UNRECOGNISED_FORMAT:
-        return "not a supported audio file (" + detail + ")";
-    case SF_ERR_SYSTEM:
-        return "unreadable (" + detail + ")";
-    case SF_ERR_MALFORMED_FILE:
-        return "corrupt header (" + detail + ")";
-    case SF_ERR_UNSUPPORTED_ENCODING:
-        return "unsupported encoding (" + detail + ")";
-    default:
-        return "cannot be read (" + detail + ")";
-    }
 }
 
 std::string writeFailure(int error) {
@@ -262,6 +240,36 @@ void levelsJson(JsonWriter& json, const Levels& levels) {
 
 std::atomic<int> serialCounter{0};
 
+// Formats kept by --format: lossless PCM that libsndfile writes as it reads.
+bool losslessWritable(int format) {
+    const int major = format & SF_FORMAT_TYPEMASK;
+    const int sub = format & SF_FORMAT_SUBMASK;
+    const bool container = major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX ||
+                           major == SF_FORMAT_RF64 || major == SF_FORMAT_AIFF ||
+                           major == SF_FORMAT_FLAC;
+    const bool pcm = sub == SF_FORMAT_PCM_S8 || sub == SF_FORMAT_PCM_U8 ||
+                     sub == SF_FORMAT_PCM_16 || sub == SF_FORMAT_PCM_24 ||
+                     sub == SF_FORMAT_PCM_32 || sub == SF_FORMAT_FLOAT || sub == SF_FORMAT_DOUBLE;
+    return format != 0 && container && pcm;
+}
+
+bool hasAiffName(const std::string& path) {
+    std::string ext = fs::path(path).extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return ext == ".aif" || ext == ".aiff" || ext == ".aifc";
+}
+
+std::string channelProcessing(int channels) {
+    if (channels == 1) {
+        return "one mono chain";
+    }
+    if (channels == 2) {
+        return "one stereo chain";
+    }
+    return "each channel through its own mono chain";
+}
+
 constexpr char kResidueDefinition[] =
     "what the filtering removed: the input delayed and band-limited exactly as the output, and "
     "turned by the high-pass's phase (90 degrees, 127.5 internal samples) where the high-pass "
@@ -338,67 +346,50 @@ JobResult runJob(const Job& job, const JobOptions& options,
             }
         }
 
-        SF_INFO info{};
-        SNDFILE* input = nullptr;
-        {
-            const std::lock_guard<std::mutex> guard(openLock());
-            input = sf_open(job.input.c_str(), SFM_READ, &info);
-            if (input == nullptr) {
-                fail(openFailure(job.input));
-            }
+        std::unique_ptr<AudioSource> source;
+        try {
+            source = openAudioSource(job.input, options.stream);
+        } catch (const SourceError& error) {
+            fail(error.what());
         }
-        struct Closer {
-            SNDFILE* file;
-            ~Closer() { sf_close(file); }
-        } closer{input};
-
-        {
-            // libsndfile reads a file cut short as far as it goes; its log tells.
-            std::vector<char> log(8192, '\0');
-            sf_command(input, SFC_GET_LOG_INFO, log.data(), static_cast<int>(log.size() - 1));
-            std::istringstream lines(log.data());
-            std::string line;
-            while (std::getline(lines, line)) {
-                if (line.find("should be") != std::string::npos) {
-                    result.warnings.push_back("header and file size disagree (truncated or "
-                                              "damaged file?): " +
-                                              line);
-                }
-            }
+        const SourceDescription& about = source->description();
+        const int rate = source->sampleRate();
+        const int channelCount = source->channels();
+        result.sampleRate = rate;
+        result.channels = channelCount;
+        if (rate < 1) {
+            fail("unsupported rate " + std::to_string(rate) + " Hz");
         }
-        result.sampleRate = info.samplerate;
-        result.channels = info.channels;
-        if (info.channels < 1 || info.channels > 2) {
-            fail("refused: " + std::to_string(info.channels) +
-                 " channels; the chain takes mono or stereo (extract the channels first)");
-        }
-        if (info.frames <= 0) {
-            fail("refused: no audio frames");
-        }
-        if (info.samplerate < 1) {
-            fail("unsupported rate " + std::to_string(info.samplerate) + " Hz");
-        }
-        if (!supportedRate(info.samplerate)) {
+        if (!supportedRate(rate)) {
             result.warnings.push_back(
-                "sample rate " + std::to_string(info.samplerate) +
+                "sample rate " + std::to_string(rate) +
                 " Hz is not one of the chain's rates; processed at the fallback row (the stages "
                 "run at the file's own rate)");
         }
 
         SF_INFO outInfo{};
-        outInfo.samplerate = info.samplerate;
-        outInfo.channels = info.channels;
+        outInfo.samplerate = rate;
+        outInfo.channels = channelCount;
+        const double bytes = static_cast<double>(source->declaredFrames()) * channelCount * 4.0;
+        outInfo.format = (bytes > 4.0e9 ? SF_FORMAT_RF64 : SF_FORMAT_WAV) | SF_FORMAT_FLOAT;
         if (options.keepFormat) {
-            outInfo.format = info.format;
-        } else {
-            const double bytes = static_cast<double>(info.frames) * info.channels * 4.0;
-            outInfo.format = (bytes > 4.0e9 ? SF_FORMAT_RF64 : SF_FORMAT_WAV) | SF_FORMAT_FLOAT;
+            if (losslessWritable(about.sndfileFormat)) {
+                outInfo.format = about.sndfileFormat;
+            } else {
+                if (hasAiffName(job.output)) {
+                    outInfo.format = SF_FORMAT_AIFF | SF_FORMAT_FLOAT; // as the name says
+                }
+                result.warnings.push_back(
+                    "the input's format (" + about.container + ", " + about.codec +
+                    ") is not a lossless one that can be written; written as " +
+                    formatName(outInfo.format) + " instead");
+            }
         }
         if (!sf_format_check(&outInfo)) {
             fail("output format " + formatName(outInfo.format) + " cannot be written");
         }
 
-        Restorer restorer(options.settings, info.samplerate, info.channels);
+        Restorer restorer(options.settings, rate, channelCount);
         if (!options.blockPattern.empty()) {
             restorer.setBlockPattern(options.blockPattern);
         }
@@ -420,18 +411,32 @@ JobResult runJob(const Job& job, const JobOptions& options,
             residueWriter = std::make_unique<AudioWriter>(residueFile->path(), outInfo);
         }
 
-        const std::size_t declared = static_cast<std::size_t>(info.frames);
-        const std::size_t width = static_cast<std::size_t>(info.channels);
+        // Streams of unknown length are read to their end.
+        const std::size_t declared = static_cast<std::size_t>(source->declaredFrames());
+        const std::size_t limit = declared > 0 && about.sndfileFormat != 0
+                                      ? declared
+                                      : std::numeric_limits<std::size_t>::max();
+        const std::size_t width = static_cast<std::size_t>(channelCount);
+        Sha256 decodedHash; // of the decoded samples, little-endian float32 interleaved
+        std::vector<float> swapped;
         const std::size_t frames = restorer.run(
-            declared,
+            limit,
             [&](float* buffer, std::size_t maxFrames) -> std::size_t {
                 if (options.cancel != nullptr && options.cancel->load()) {
                     fail("interrupted");
                 }
-                const sf_count_t got =
-                    sf_readf_float(input, buffer, static_cast<sf_count_t>(maxFrames));
-                const std::size_t n = got > 0 ? static_cast<std::size_t>(got) : 0;
+                const std::size_t n = source->read(buffer, maxFrames);
                 result.input.add(buffer, n * width);
+                if constexpr (std::endian::native == std::endian::little) {
+                    decodedHash.update(buffer, n * width * sizeof(float));
+                } else {
+                    swapped.resize(n * width);
+                    for (std::size_t i = 0; i < n * width; ++i) {
+                        swapped[i] = std::bit_cast<float>(
+                            __builtin_bswap32(std::bit_cast<std::uint32_t>(buffer[i])));
+                    }
+                    decodedHash.update(swapped.data(), swapped.size() * sizeof(float));
+                }
                 return n;
             },
             [&](const float* played, const float* removed, std::size_t n) {
@@ -443,16 +448,16 @@ JobResult runJob(const Job& job, const JobOptions& options,
             },
             [&](std::size_t done) {
                 // Only files of more than a few seconds show their progress.
-                if (progress && declared > 5 * static_cast<std::size_t>(info.samplerate)) {
-                    progress(static_cast<double>(done) / static_cast<double>(declared));
+                if (progress && declared > 5 * static_cast<std::size_t>(rate)) {
+                    progress(
+                        std::min(1.0, static_cast<double>(done) / static_cast<double>(declared)));
                 }
             });
         result.frames = frames;
-        if (frames < declared) {
-            result.warnings.push_back("input ends after " + std::to_string(frames) + " of the " +
-                                      std::to_string(declared) +
-                                      " frames its header declares (truncated file?)");
-        }
+        const std::vector<std::string>& decoderWarnings = source->warnings();
+        result.warnings.insert(result.warnings.begin(), decoderWarnings.begin(),
+                               decoderWarnings.end());
+        const std::string decodedSha256 = decodedHash.hex();
         if (result.input.nonFinite > 0) {
             result.warnings.push_back(std::to_string(result.input.nonFinite) +
                                       " input samples are not finite numbers (NaN or infinite); "
@@ -508,7 +513,20 @@ JobResult runJob(const Job& job, const JobOptions& options,
         json.string("path", absolute(job.input));
         json.integer("bytes", static_cast<std::int64_t>(inputBytes));
         json.string("sha256", inputHash);
-        json.string("format", formatName(info.format));
+        json.string("format", about.sndfileFormat != 0 ? formatName(about.sndfileFormat)
+                                                       : about.container + ", " + about.codec);
+        json.string("container", about.container);
+        json.string("codec", about.codec);
+        json.integer("stream_index", about.streamIndex);
+        json.string("decoder", about.decoder);
+        json.string("decoded_sample_format", about.decodedSampleFormat);
+        json.number("start_time_seconds", about.startSeconds);
+        json.beginArray("decoder_warnings");
+        for (const std::string& warning : decoderWarnings) {
+            json.string(nullptr, warning);
+        }
+        json.endArray();
+        json.string("decoded_sha256", decodedSha256);
         levelsJson(json, result.input);
         json.endObject();
         json.beginObject("output");
@@ -529,11 +547,12 @@ JobResult runJob(const Job& job, const JobOptions& options,
             json.null("residue");
         }
         json.string("report", absolute(result.reportPath));
-        json.integer("sample_rate", info.samplerate);
-        json.integer("channels", info.channels);
+        json.integer("sample_rate", rate);
+        json.integer("channels", channelCount);
+        json.string("channel_processing", channelProcessing(channelCount));
         json.integer("frames", static_cast<std::int64_t>(frames));
         json.integer("latency_frames", result.latency);
-        json.boolean("rate_in_table", supportedRate(info.samplerate));
+        json.boolean("rate_in_table", supportedRate(rate));
         json.integer("internal_rate", static_cast<std::int64_t>(restorer.plugin().getSampleRate()));
         json.beginArray("parameters");
         for (const ParameterInfo& parameter : parameterTable()) {

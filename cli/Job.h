@@ -1,7 +1,7 @@
-// One recording through the chain, as the command line runs it: read through libsndfile
-// (never opened for writing), restored by a Restorer, written to temporary files in the target
-// folder and renamed when complete, with the setup report and the processing record beside the
-// output.
+// One recording through the chain, as the command line runs it: read through an AudioSource
+// (libsndfile or FFmpeg; never opened for writing), restored by a Restorer, written to temporary
+// files in the target folder and renamed when complete, with the setup report and the processing
+// record beside the output.
 #pragma once
 
 #include "cli/Settings.h"
@@ -17,7 +17,9 @@ namespace cli {
 
 struct JobOptions {
     Settings settings;
-    bool keepFormat = false;       // write the input's own format instead of 32-bit float WAV
+    bool keepFormat = false;       // write the input's own format where it is lossless and
+                                   // writable, instead of 32-bit float WAV
+    int stream = -1;               // the audio stream read; -1: the file's first audio stream
     bool overwrite = false;        // replace existing outputs
     std::vector<int> blockPattern; // host call sizes; empty: the Restorer's default
     std::string caseId;            // empty: not given

@@ -1,125 +1,119 @@
 #include "cli/Json.h"
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
+#include <stdexcept>
 
 namespace cli {
 
-std::string JsonWriter::escape(const std::string& value) {
-    std::string text = "\"";
-    for (unsigned char c : value) {
-        switch (c) {
-        case '"':
-            text += "\\\"";
-            break;
-        case '\\':
-            text += "\\\\";
-            break;
-        case '\n':
-            text += "\\n";
-            break;
-        case '\r':
-            text += "\\r";
-            break;
-        case '\t':
-            text += "\\t";
-            break;
-        default:
-            if (c < 0x20 || c == 0x7f) {
-                char code[8];
-                std::snprintf(code, sizeof code, "\\u%04x", c);
-                text += code;
-            } else {
-                text += static_cast<char>(c); // UTF-8 passes through
-            }
-        }
-    }
-    return text + "\"";
+namespace {
+
+constexpr int kIndent = 2;
+
+std::string dumped(const nlohmann::ordered_json& value) {
+    return value.dump(kIndent, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
-void JsonWriter::item(const char* key) {
-    if (!first.empty()) {
-        out += first.back() ? "\n" : ",\n";
-        first.back() = false;
-        out.append(first.size() * 2, ' ');
+bool isUtf8(const std::string& value) {
+    try {
+        (void)nlohmann::ordered_json(value).dump();
+    } catch (const nlohmann::json::type_error&) {
+        return false;
     }
-    if (key != nullptr) {
-        out += escape(key) + ": ";
+    return true;
+}
+
+} // namespace
+
+std::string JsonWriter::escape(const std::string& value) {
+    return dumped(nlohmann::ordered_json(value));
+}
+
+nlohmann::ordered_json& JsonWriter::add(const char* key, nlohmann::ordered_json value) {
+    if (open.empty()) {
+        if (started) {
+            throw std::logic_error("JsonWriter: a second value after the document");
+        }
+        started = true;
+        root = std::move(value);
+        return root;
     }
+    nlohmann::ordered_json& container = *open.back();
+    if (container.is_object()) {
+        if (key == nullptr) {
+            throw std::logic_error("JsonWriter: a value without a key in an object");
+        }
+        // Later containers are only ever added to the innermost open one, so the references
+        // kept in `open` stay valid.
+        container[key] = std::move(value);
+        return container[key];
+    }
+    container.push_back(std::move(value));
+    return container.back();
 }
 
 void JsonWriter::beginObject(const char* key) {
-    item(key);
-    out += "{";
-    first.push_back(true);
+    open.push_back(&add(key, nlohmann::ordered_json::object()));
 }
 
 void JsonWriter::endObject() {
-    const bool empty = first.back();
-    first.pop_back();
-    if (!empty) {
-        out += "\n";
-        out.append(first.size() * 2, ' ');
-    }
-    out += "}";
-    if (first.empty()) {
-        out += "\n";
-    }
+    open.pop_back();
 }
 
 void JsonWriter::beginArray(const char* key) {
-    item(key);
-    out += "[";
-    first.push_back(true);
+    open.push_back(&add(key, nlohmann::ordered_json::array()));
 }
 
 void JsonWriter::endArray() {
-    const bool empty = first.back();
-    first.pop_back();
-    if (!empty) {
-        out += "\n";
-        out.append(first.size() * 2, ' ');
-    }
-    out += "]";
+    open.pop_back();
 }
 
 void JsonWriter::string(const char* key, const std::string& value) {
-    item(key);
-    out += escape(value);
+    add(key, value);
+    if (key != nullptr && !isUtf8(value)) {
+        // A file name need not be UTF-8, and JSON text can only be: the text above has U+FFFD
+        // for each bad byte, and "KEY_hex" keeps the exact bytes, so that the file can still be
+        // found.
+        static constexpr char kDigits[] = "0123456789abcdef";
+        std::string hex;
+        for (unsigned char c : value) {
+            hex += kDigits[c >> 4];
+            hex += kDigits[c & 15];
+        }
+        add((std::string(key) + "_hex").c_str(), hex);
+    }
 }
 
 void JsonWriter::number(const char* key, double value) {
-    item(key);
     if (!std::isfinite(value)) {
-        out += "null";
-        return;
+        add(key, nullptr);
+    } else if (value == std::trunc(value) && std::fabs(value) < 9007199254740992.0 &&
+               !(value == 0.0 && std::signbit(value))) {
+        // A whole number is written without ".0" (45, not 45.0), as in every record so far;
+        // below 2^53 it is exact either way.
+        add(key, static_cast<std::int64_t>(value));
+    } else {
+        add(key, value);
     }
-    char text[32];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    // The shortest of 9 ... 17 digits that reads back to the same double.
-    for (int digits = 9; digits <= 17; ++digits) {
-        std::snprintf(text, sizeof text, "%.*g", digits, value);
-        if (std::strtod(text, nullptr) == value) {
-            break;
-        }
-    }
-    out += text;
 }
 
 void JsonWriter::integer(const char* key, std::int64_t value) {
-    item(key);
-    out += std::to_string(value);
+    add(key, value);
 }
 
 void JsonWriter::boolean(const char* key, bool value) {
-    item(key);
-    out += value ? "true" : "false";
+    add(key, value);
 }
 
 void JsonWriter::null(const char* key) {
-    item(key);
-    out += "null";
+    add(key, nullptr);
+}
+
+const std::string& JsonWriter::text() const {
+    out = started ? dumped(root) : std::string();
+    if (started && open.empty()) {
+        out += '\n';
+    }
+    return out;
 }
 
 } // namespace cli

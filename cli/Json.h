@@ -1,6 +1,12 @@
-// A small writer of JSON text: objects and arrays opened and closed in order, strings escaped,
-// numbers written so that they read back to the same value. Indented two blanks a level.
+// Writes the processing record: objects and arrays opened and closed in order, the document
+// built as a JSON value (keys in the order written) and printed indented two blanks a level.
+// Numbers read back to the same value; non-finite numbers are written as null. Text that is not
+// valid UTF-8 (a file name can be anything) has its bad bytes replaced by U+FFFD, so that the
+// output is always valid JSON; a keyed value also gets "KEY_hex" beside it, its exact bytes in
+// lower-case hexadecimal.
 #pragma once
+
+#include <nlohmann/json.hpp>
 
 #include <cstdint>
 #include <string>
@@ -21,14 +27,18 @@ public:
     void boolean(const char* key, bool value);
     void null(const char* key);
 
-    const std::string& text() const { return out; }
+    // The document as text; complete (with a final line break) once the outermost value is
+    // closed.
+    const std::string& text() const;
 
     static std::string escape(const std::string& value);
 
 private:
-    void item(const char* key);
-    std::string out;
-    std::vector<bool> first; // per open level: nothing written in it yet
+    nlohmann::ordered_json& add(const char* key, nlohmann::ordered_json value);
+    nlohmann::ordered_json root;
+    std::vector<nlohmann::ordered_json*> open; // the containers not yet closed, outermost first
+    bool started = false;
+    mutable std::string out;
 };
 
 } // namespace cli

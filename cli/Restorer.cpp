@@ -22,17 +22,24 @@ bool supportedRate(int rate) {
 
 Restorer::Restorer(const Settings& chosen, int rate, int channelCount)
     : settings(chosen), sampleRate(rate), channels(channelCount) {
-    if (channels < 1 || channels > 2) {
-        throw std::invalid_argument("the chain takes one or two channels");
+    if (channels < 1) {
+        throw std::invalid_argument("the chain needs at least one channel");
     }
-    vst = makePlugin(settings);
+    const int width = channels <= 2 ? channels : 1;
+    for (int first = 0; first < channels; first += width) {
+        Lane lane;
+        lane.first = first;
+        lane.width = width;
+        lane.vst = makePlugin(settings, width);
+        lanes.push_back(std::move(lane));
+    }
 }
 
 Restorer::~Restorer() = default;
 
-std::unique_ptr<VeltranoVST> Restorer::makePlugin(const Settings& chosen) const {
+std::unique_ptr<VeltranoVST> Restorer::makePlugin(const Settings& chosen, int width) const {
     auto plugin = std::make_unique<VeltranoVST>(batchHost);
-    if (channels == 1) {
+    if (width == 1) {
         VstSpeakerArrangement mono{};
         mono.type = kSpeakerArrMono;
         mono.numChannels = 1;
@@ -44,21 +51,23 @@ std::unique_ptr<VeltranoVST> Restorer::makePlugin(const Settings& chosen) const 
 }
 
 void Restorer::enableResidue() {
-    if (reference) {
-        return;
-    }
-    reference = makePlugin(settings);
-    reference->setRemovalReference(true);
-    if (settings.value(kAutoNormalize) == 1.0f || settings.value(kAutoGain) == 1.0f) {
-        Settings withoutLevel = settings;
-        withoutLevel.setNormalized(kAutoNormalize, 0.0f);
-        withoutLevel.setNormalized(kAutoGain, 0.0f);
-        unlevelled = makePlugin(withoutLevel);
+    for (Lane& lane : lanes) {
+        if (lane.reference) {
+            continue;
+        }
+        lane.reference = makePlugin(settings, lane.width);
+        lane.reference->setRemovalReference(true);
+        if (settings.value(kAutoNormalize) == 1.0f || settings.value(kAutoGain) == 1.0f) {
+            Settings withoutLevel = settings;
+            withoutLevel.setNormalized(kAutoNormalize, 0.0f);
+            withoutLevel.setNormalized(kAutoGain, 0.0f);
+            lane.unlevelled = makePlugin(withoutLevel, lane.width);
+        }
     }
 }
 
 int Restorer::latency() const {
-    return vst->getAeffect()->initialDelay;
+    return lanes.front().vst->getAeffect()->initialDelay;
 }
 
 void Restorer::setBlockPattern(std::vector<int> newPattern) {
@@ -75,22 +84,24 @@ std::size_t Restorer::run(std::size_t frames, const Source& source, const Sink& 
     const int maxCall = *std::max_element(pattern.begin(), pattern.end());
     const auto callFrames = static_cast<std::size_t>(maxCall);
     const std::size_t width = static_cast<std::size_t>(channels);
+    const bool withResidue = lanes.front().reference != nullptr;
+    const bool ownFiltered = lanes.front().unlevelled != nullptr;
     std::vector<float> interleaved(callFrames * width);
     // Per channel: the input, and the outputs of the restoration, the reference and the chain
     // without the level stages.
-    std::vector<float> in[2];
-    std::vector<float> out[2];
-    std::vector<float> referenceOut[2];
-    std::vector<float> unlevelledOut[2];
-    for (int c = 0; c < channels; ++c) {
+    std::vector<std::vector<float>> in(width);
+    std::vector<std::vector<float>> out(width);
+    std::vector<std::vector<float>> referenceOut(width);
+    std::vector<std::vector<float>> unlevelledOut(width);
+    for (std::size_t c = 0; c < width; ++c) {
         in[c].resize(callFrames);
         out[c].resize(callFrames);
-        referenceOut[c].resize(reference ? callFrames : 0);
-        unlevelledOut[c].resize(unlevelled ? callFrames : 0);
+        referenceOut[c].resize(withResidue ? callFrames : 0);
+        unlevelledOut[c].resize(ownFiltered ? callFrames : 0);
     }
     std::vector<float> played(callFrames * width);
-    std::vector<float> removed(reference ? callFrames * width : 0);
-    const std::vector<float>* filtered = unlevelled ? unlevelledOut : out;
+    std::vector<float> removed(withResidue ? callFrames * width : 0);
+    const std::vector<std::vector<float>>& filtered = ownFiltered ? unlevelledOut : out;
 
     std::size_t toDrop = static_cast<std::size_t>(latency());
     std::size_t read = 0;    // frames taken from the source
@@ -111,22 +122,26 @@ std::size_t Restorer::run(std::size_t frames, const Source& source, const Sink& 
         std::fill(interleaved.begin() + static_cast<std::ptrdiff_t>(got * width),
                   interleaved.begin() + static_cast<std::ptrdiff_t>(n * width), 0.0f);
         for (std::size_t i = 0; i < n; ++i) {
-            for (int c = 0; c < channels; ++c) {
-                in[c][i] = interleaved[i * width + static_cast<std::size_t>(c)];
+            for (std::size_t c = 0; c < width; ++c) {
+                in[c][i] = interleaved[i * width + c];
             }
         }
         const auto frameCount = static_cast<VstInt32>(n);
-        float* inputs[2] = {in[0].data(), channels > 1 ? in[1].data() : nullptr};
-        const auto process = [&](VeltranoVST& plugin, std::vector<float>* target) {
-            float* outputs[2] = {target[0].data(), channels > 1 ? target[1].data() : nullptr};
-            plugin.processReplacing(inputs, outputs, frameCount);
-        };
-        process(*vst, out);
-        if (reference) {
-            process(*reference, referenceOut);
-        }
-        if (unlevelled) {
-            process(*unlevelled, unlevelledOut);
+        for (Lane& lane : lanes) {
+            const auto c0 = static_cast<std::size_t>(lane.first);
+            const bool pair = lane.width > 1;
+            float* inputs[2] = {in[c0].data(), pair ? in[c0 + 1].data() : nullptr};
+            const auto process = [&](VeltranoVST& plugin, std::vector<std::vector<float>>& target) {
+                float* outputs[2] = {target[c0].data(), pair ? target[c0 + 1].data() : nullptr};
+                plugin.processReplacing(inputs, outputs, frameCount);
+            };
+            process(*lane.vst, out);
+            if (lane.reference) {
+                process(*lane.reference, referenceOut);
+            }
+            if (lane.unlevelled) {
+                process(*lane.unlevelled, unlevelledOut);
+            }
         }
 
         std::size_t first = std::min(toDrop, n);
@@ -135,13 +150,13 @@ std::size_t Restorer::run(std::size_t frames, const Source& source, const Sink& 
         for (std::size_t i = 0; i < count; ++i) {
             for (std::size_t c = 0; c < width; ++c) {
                 played[i * width + c] = out[c][first + i];
-                if (reference) {
+                if (withResidue) {
                     removed[i * width + c] = referenceOut[c][first + i] - filtered[c][first + i];
                 }
             }
         }
         if (count > 0) {
-            sink(played.data(), reference ? removed.data() : nullptr, count);
+            sink(played.data(), withResidue ? removed.data() : nullptr, count);
             written += count;
             if (progress) {
                 progress(written);

@@ -15,6 +15,10 @@
 // The plug-in collects its input into fixed host blocks whatever the call sizes, so the output
 // does not depend on the block pattern used here; tests hold that.
 //
+// More than two channels: each channel goes through its own mono instance (the plug-in is a
+// mono or stereo effect; pairing arbitrary channels would couple their stereo stages). Every
+// instance has the same setting and rate, so the same delay.
+//
 // One Restorer per recording and thread; not copyable.
 #pragma once
 
@@ -36,7 +40,7 @@ bool supportedRate(int rate);
 
 class Restorer {
 public:
-    // Frames of `channels` (1 or 2) interleaved floats.
+    // Frames of `channels` interleaved floats.
     using Source = std::function<std::size_t(float* frames, std::size_t maxFrames)>;
     // Output and residue for the same frames, interleaved; residue is null unless enabled.
     using Sink = std::function<void(const float* output, const float* residue, std::size_t frames)>;
@@ -50,12 +54,15 @@ public:
     // Frames the plug-in reports as its latency (initialDelay), its true delay: the frames
     // dropped from the start of its output.
     int latency() const;
-    VeltranoVST& plugin() { return *vst; }
+    // The instance of the first channel (of both, for stereo).
+    VeltranoVST& plugin() { return *lanes.front().vst; }
+    // Instances run side by side: 1 for mono and stereo, one per channel beyond.
+    std::size_t instances() const { return lanes.size(); }
 
     // Makes run() form the residue (see above); call before run().
     void enableResidue();
     // Whether the level stages are on, so that the residue needs an instance of its own.
-    bool residueNeedsOwnChain() const { return unlevelled != nullptr; }
+    bool residueNeedsOwnChain() const { return lanes.front().unlevelled != nullptr; }
 
     // Host call sizes used in turn (default 4096 frames).
     void setBlockPattern(std::vector<int> pattern);
@@ -70,15 +77,22 @@ public:
                                std::vector<float>* residue = nullptr);
 
 private:
-    std::unique_ptr<VeltranoVST> makePlugin(const Settings& chosen) const;
+    std::unique_ptr<VeltranoVST> makePlugin(const Settings& chosen, int width) const;
+
+    // The instances that take some adjacent channels.
+    struct Lane {
+        int first = 0;                           // the first channel it takes
+        int width = 1;                           // 1 or 2 channels
+        std::unique_ptr<VeltranoVST> vst;        // the restoration
+        std::unique_ptr<VeltranoVST> reference;  // the residue's reference, when enabled
+        std::unique_ptr<VeltranoVST> unlevelled; // the chain without the level stages, when
+                                                 // the residue is enabled and one is on
+    };
 
     Settings settings;
     int sampleRate;
     int channels;
-    std::unique_ptr<VeltranoVST> vst;        // the restoration
-    std::unique_ptr<VeltranoVST> reference;  // the residue's reference, when enabled
-    std::unique_ptr<VeltranoVST> unlevelled; // the chain without the level stages, when the
-                                             // residue is enabled and one of them is on
+    std::vector<Lane> lanes;
     std::vector<int> pattern{4096};
 };
 

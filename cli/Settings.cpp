@@ -2,6 +2,8 @@
 
 #include "plugin/VeltranoVST.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -105,6 +107,18 @@ float bandValueOfGain(float gain) {
 }
 
 } // namespace
+
+std::string jsonProblem(const std::exception& error) {
+    // nlohmann's messages start with "[json.exception.parse_error.101] ".
+    std::string message = error.what();
+    if (message.rfind("[json.exception.", 0) == 0) {
+        const auto end = message.find("] ");
+        if (end != std::string::npos) {
+            message.erase(0, end + 2);
+        }
+    }
+    return message;
+}
 
 const std::vector<ParameterInfo>& parameterTable() {
     static const std::vector<ParameterInfo> table = buildTable();
@@ -288,8 +302,11 @@ void Settings::load(const std::string& path) {
 }
 
 void Settings::parse(const std::string& text, const std::string& source) {
-    if (text.find("\"program\": \"veltrano\"") != std::string::npos &&
-        text.find("\"parameters\"") != std::string::npos) {
+    // A processing record is JSON: the only one of the three that opens with a brace (after
+    // blanks and a byte order mark that another program may have added).
+    std::size_t start = text.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
+    start = text.find_first_not_of(" \t\r\n", start);
+    if (start != std::string::npos && text[start] == '{') {
         parseRecord(text, source);
         return;
     }
@@ -324,37 +341,48 @@ void Settings::parse(const std::string& text, const std::string& source) {
 }
 
 // A processing record lists every parameter's name and its normalized value as stored, written
-// so that it reads back to the same single-precision value: the setting is repeated exactly.
-// Only values the command itself can hold are taken: 0 ... 1, switches 0 or 1, and a value the
-// settings file can write exactly (every value any of the parsers sets is one); a record edited
-// by hand beyond that is refused rather than repeated differently.
+// so that it reads back to the same single-precision value: the setting is repeated exactly,
+// however another program has since reformatted the file (spacing, key order). Only values the
+// command itself can hold are taken: 0 ... 1, switches 0 or 1, and a value the settings file
+// can write exactly (every value any of the parsers sets is one); a record edited by hand beyond
+// that is refused rather than repeated differently.
 void Settings::parseRecord(const std::string& text, const std::string& source) {
-    std::size_t at = text.find("\"parameters\"");
+    const std::string what = source + ": processing record: ";
+    nlohmann::json record;
+    try {
+        record = nlohmann::json::parse(text);
+    } catch (const nlohmann::json::exception& error) {
+        throw SettingError(what + "not valid JSON (" + jsonProblem(error) + ")");
+    }
+    const auto parameters = record.is_object() ? record.find("parameters") : record.end();
+    if (!record.is_object() || parameters == record.end() || !parameters->is_array()) {
+        throw SettingError(what + "no \"parameters\" list");
+    }
     std::array<bool, kNumParams> seen{};
     int found = 0;
-    const std::string nameKey = "\"name\": \"";
-    const std::string valueKey = "\"normalized\": ";
-    while ((at = text.find(nameKey, at)) != std::string::npos) {
-        at += nameKey.size();
-        const std::size_t end = text.find('"', at);
-        const std::size_t valueAt = text.find(valueKey, end);
-        const std::size_t next = text.find(nameKey, at);
-        if (end == std::string::npos || valueAt == std::string::npos || valueAt > next) {
-            throw SettingError(source + ": processing record: parameter without a value");
+    for (const nlohmann::json& entry : *parameters) {
+        const auto name = entry.is_object() ? entry.find("name") : entry.end();
+        if (!entry.is_object() || name == entry.end() || !name->is_string()) {
+            throw SettingError(what + "parameter " + std::to_string(found + 1) +
+                               " of the list has no name");
         }
-        const std::string name = text.substr(at, end - at);
-        const ParameterInfo* info = findParameter(name);
-        const char* number = text.c_str() + valueAt + valueKey.size();
-        char* numberEnd = nullptr;
-        const double value = std::strtod(number, &numberEnd);
-        if (info == nullptr || numberEnd == number || !std::isfinite(value)) {
-            throw SettingError(source + ": processing record: parameter '" + name +
-                               "' unknown or without a number");
+        const std::string& named = name->get_ref<const std::string&>();
+        const ParameterInfo* info = findParameter(named);
+        const auto normalized = entry.find("normalized");
+        if (info == nullptr || normalized == entry.end() || !normalized->is_number()) {
+            throw SettingError(what + "parameter '" + named + "' unknown or without a number");
         }
-        const std::string written(number, static_cast<std::size_t>(numberEnd - number));
-        if (value < 0.0 || value > 1.0) {
-            throw SettingError(source + ": processing record: parameter '" + info->name +
-                               "' has the normalized value " + written + " (0 ... 1)");
+        const auto index = entry.find("index");
+        if (index != entry.end() &&
+            !(index->is_number_integer() && index->get<std::int64_t>() == info->index)) {
+            throw SettingError(what + "parameter '" + info->name + "' has the index " +
+                               index->dump() + " (it is " + std::to_string(info->index) + ")");
+        }
+        const double value = normalized->get<double>();
+        const std::string written = normalized->dump();
+        if (!(value >= 0.0 && value <= 1.0)) {
+            throw SettingError(what + "parameter '" + info->name + "' has the normalized value " +
+                               written + " (0 ... 1)");
         }
         const float x = value == 0.0 ? 0.0f : static_cast<float>(value); // no -0
         const bool held =
@@ -364,15 +392,13 @@ void Settings::parseRecord(const std::string& text, const std::string& source) {
                       info->index,
                       std::strtod(formatWorking(info->index, x, true).c_str(), nullptr)) == x;
         if (!held) {
-            throw SettingError(source + ": processing record: parameter '" + info->name +
-                               "' has the normalized value " + written +
-                               ", which the command never sets" +
+            throw SettingError(what + "parameter '" + info->name + "' has the normalized value " +
+                               written + ", which the command never sets" +
                                (info->unit == Unit::kSwitch ? " (a switch is 0 or 1)" : ""));
         }
         auto& listed = seen[static_cast<std::size_t>(info->index)];
         if (listed) {
-            throw SettingError(source + ": processing record: parameter '" + info->name +
-                               "' listed twice");
+            throw SettingError(what + "parameter '" + info->name + "' listed twice");
         }
         listed = true;
         values[static_cast<std::size_t>(info->index)] = x;

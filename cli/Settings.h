@@ -82,6 +82,10 @@ private:
     std::array<float, kNumParams> values{};
 };
 
+// What is wrong in a JSON text, as the JSON reader's exception says it, without its code
+// ("parse error at line 3, column 5: syntax error while parsing object ...").
+std::string jsonProblem(const std::exception& error);
+
 // The initial normalized value of a parameter.
 float defaultValue(VstInt32 index);
 

@@ -61,4 +61,24 @@ std::string sha256File(const std::string& path, std::uintmax_t* size) {
     return hex(digest);
 }
 
+struct Sha256::State {
+    sha256_ctx context;
+};
+
+Sha256::Sha256() : state(std::make_unique<State>()) {
+    sha256_init(&state->context);
+}
+
+Sha256::~Sha256() = default;
+
+void Sha256::update(const void* data, std::size_t size) {
+    sha256_update(&state->context, size, static_cast<const std::uint8_t*>(data));
+}
+
+std::string Sha256::hex() {
+    std::uint8_t digest[SHA256_DIGEST_SIZE];
+    sha256_digest(&state->context, SHA256_DIGEST_SIZE, digest);
+    return cli::hex(digest);
+}
+
 } // namespace cli

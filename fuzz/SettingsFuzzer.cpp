@@ -8,12 +8,18 @@
 // report or a broken promise about an accepted setting is a failure. Of every setting read
 // successfully it checks: the 35 normalized values are finite and in 0 ... 1, the switches
 // exactly 0 or 1; the exact working-unit text of each value reads back to the same value; the
-// settings file written of it reads back to the same 35 values bit for bit; and the setup
-// report of it reads back within the report's rounding.
+// settings file written of it reads back to the same 35 values bit for bit; the setup report
+// of it reads back within the report's rounding; and a processing record (JSON, read with
+// nlohmann's parser) gives the same 35 values again when reformatted: compact, or indented with
+// its keys and parameters in reverse order.
 #include "cli/Cli.h"
 #include "cli/Settings.h"
 #include "editor/SetupReport.h"
 #include "plugin/VeltranoVST.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
 
 #include <cmath>
 #include <cstdint>
@@ -116,6 +122,44 @@ void check(const Settings& s, const std::string& input) {
     }
 }
 
+// A record accepted must give the same setting however it is reformatted: compact, and with
+// every object's keys and the parameter list in reverse order.
+void checkReformatted(const Settings& s, const std::string& text) {
+    nlohmann::ordered_json json;
+    try {
+        json = nlohmann::ordered_json::parse(text);
+    } catch (const nlohmann::json::exception& error) {
+        fail(std::string("a record the reader took is not JSON: ") + error.what(), text);
+    }
+    nlohmann::ordered_json turned = nlohmann::ordered_json::object();
+    std::vector<std::pair<std::string, nlohmann::ordered_json>> items;
+    for (const auto& [key, value] : json.items()) {
+        items.emplace_back(key, value);
+    }
+    for (auto item = items.rbegin(); item != items.rend(); ++item) {
+        nlohmann::ordered_json value = item->second;
+        if (item->first == "parameters" && value.is_array()) {
+            std::reverse(value.begin(), value.end());
+        }
+        turned[item->first] = value;
+    }
+    for (const std::string& again :
+         {json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
+          turned.dump(3, ' ', false, nlohmann::json::error_handler_t::replace)}) {
+        Settings back;
+        try {
+            back.parse(again, "reformatted");
+        } catch (const SettingError& error) {
+            fail(std::string("the reformatted record is refused: ") + error.what(), again);
+        }
+        for (VstInt32 i = 0; i < kNumParams; ++i) {
+            if (bitsOf(back.value(i)) != bitsOf(s.value(i))) {
+                fail("parameter " + std::to_string(i) + " differs after reformatting", again);
+            }
+        }
+    }
+}
+
 void parseWhole(const std::string& text) {
     Settings s;
     try {
@@ -124,6 +168,10 @@ void parseWhole(const std::string& text) {
         return;
     }
     check(s, text);
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first != std::string::npos && text[first] == '{') {
+        checkReformatted(s, text);
+    }
 }
 
 void applyOne(const std::string& text) {

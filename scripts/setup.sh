@@ -15,6 +15,13 @@ packages=(
     libfftw3-dev
     libsndfile1-dev
     nettle-dev
+    libavformat-dev
+    libavcodec-dev
+    libavutil-dev
+    libswresample-dev
+    ffmpeg
+    sox
+    libsox-fmt-all
     g++-mingw-w64-i686-posix
     g++-mingw-w64-x86-64-posix
     clang
@@ -26,6 +33,9 @@ packages=(
     xvfb
     xauth
     python3-html5lib
+    nlohmann-json3-dev
+    python3-jsonschema
+    parallel
     wine
     wine64
     wine32:i386

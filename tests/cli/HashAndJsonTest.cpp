@@ -1,4 +1,5 @@
-// SHA-256 against the standard's examples; the JSON writer's escaping and numbers.
+// SHA-256 against the standard's examples; the JSON writer's escaping, numbers and text that is
+// not UTF-8.
 #include "cli/Json.h"
 #include "cli/Sha256.h"
 
@@ -38,6 +39,7 @@ TEST(Json, EscapesAndNumbers) {
     cli::JsonWriter json;
     json.beginObject();
     json.string("path", "a\"b\\c\n\t\x01 é");
+    json.string("name", "caf\xe9"); // Latin-1, not UTF-8
     json.number("x", 0.16656236350536346);
     json.number("inf", -HUGE_VAL);
     json.integer("n", -5);
@@ -49,6 +51,8 @@ TEST(Json, EscapesAndNumbers) {
     json.endObject();
     EXPECT_EQ(json.text(), "{\n"
                            "  \"path\": \"a\\\"b\\\\c\\n\\t\\u0001 é\",\n"
+                           "  \"name\": \"caf\xEF\xBF\xBD\",\n"
+                           "  \"name_hex\": \"636166e9\",\n"
                            "  \"x\": 0.16656236350536346,\n"
                            "  \"inf\": null,\n"
                            "  \"n\": -5,\n"

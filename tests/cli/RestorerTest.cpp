@@ -287,7 +287,7 @@ TEST(Restorer, ShortAndEmptyInputs) {
     EXPECT_TRUE(restorer.process({}).empty());
     const std::vector<float> one = {0.25f};
     EXPECT_EQ(restorer.process(one).size(), 1u);
-    EXPECT_THROW(Restorer(Settings{}, 44100, 3), std::invalid_argument);
+    EXPECT_THROW(Restorer(Settings{}, 44100, 0), std::invalid_argument);
 }
 
 TEST(Restorer, SettingsReachThePlugin) {

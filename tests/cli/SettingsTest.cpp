@@ -5,6 +5,7 @@
 #include "plugin/VeltranoVST.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <cstdio>
@@ -185,6 +186,7 @@ std::string record(const std::string& name = "", const std::string& value = "",
             text += entry;
         }
     }
+    text.erase(text.size() - 2, 1); // no comma after the last entry
     return text + "  ]\n}\n";
 }
 
@@ -212,7 +214,7 @@ TEST(Settings, RecordTakesOnlyValuesTheCommandSets) {
           {"aggressive", "0.5"},
           {"max-gain", "-0.25"},
           {"hum-attenuation", "1.0000001"},
-          {"eq-80", "1e300"},
+          {"eq-80", "1e+300"},
           {"hum-frequency", "1e-30"}, // 44.45 Hz exactly, which reads back as 0
           {"eq-6000", "1e-12"}}) {
         const std::string error = parseError(record(name, value));
@@ -237,6 +239,53 @@ TEST(Settings, RecordTakesOnlyValuesTheCommandSets) {
     std::snprintf(text, sizeof text, "%.9g", static_cast<double>(fine.value(kHumFrequency)));
     back.parse(record("hum-frequency", text), "in.json");
     EXPECT_EQ(back.value(kHumFrequency), fine.value(kHumFrequency));
+}
+
+// Every object's keys and every list in reverse order.
+nlohmann::ordered_json reversed(const nlohmann::ordered_json& value) {
+    if (value.is_object()) {
+        nlohmann::ordered_json out = nlohmann::ordered_json::object();
+        std::vector<std::pair<std::string, nlohmann::ordered_json>> items;
+        for (const auto& [key, inner] : value.items()) {
+            items.emplace_back(key, reversed(inner));
+        }
+        for (auto item = items.rbegin(); item != items.rend(); ++item) {
+            out[item->first] = item->second;
+        }
+        return out;
+    }
+    if (value.is_array()) {
+        nlohmann::ordered_json out = nlohmann::ordered_json::array();
+        for (auto item = value.rbegin(); item != value.rend(); ++item) {
+            out.push_back(reversed(*item));
+        }
+        return out;
+    }
+    return value;
+}
+
+// A record another program has rewritten (compact, indented differently, keys and parameters
+// in another order) gives the same setting; text that is not JSON is refused, saying where.
+TEST(Settings, ReformattedRecordGivesTheSameSetting) {
+    const std::string written = record("hum-frequency", "0.24300000071525574");
+    Settings original;
+    original.parse(written, "in.json");
+    ASSERT_EQ(original.value(kHumFrequency), 0.243f);
+    const auto json = nlohmann::ordered_json::parse(written);
+    for (const std::string& text :
+         {json.dump(), json.dump(4), "\xEF\xBB\xBF" + json.dump(1, '\t'), reversed(json).dump()}) {
+        Settings again;
+        again.parse(text, "again.json");
+        for (VstInt32 i = 0; i < kNumParams; ++i) {
+            EXPECT_EQ(again.value(i), original.value(i)) << i << " in " << text;
+        }
+    }
+    const std::string error = parseError(written.substr(0, 120));
+    EXPECT_NE(error.find("in.json: processing record: not valid JSON (parse error at line "),
+              std::string::npos)
+        << error;
+    EXPECT_NE(parseError("{\"program\": \"veltrano\"}").find("no \"parameters\" list"),
+              std::string::npos);
 }
 
 std::string reportOf(const Settings& s) {
