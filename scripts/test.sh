@@ -17,13 +17,14 @@ cmake --build build-tsan -j "$jobs" --target integration_tests VeltranoVST
 TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/integration/integration_tests \
     --gtest_filter='Concurrency.*' --gtest_brief=1
 
-echo "== fuzzing (libFuzzer, ASan, UBSan): the plug-in through its entry points and the command"
-echo "   line's settings parsers, one minute each"
+echo "== fuzzing (libFuzzer, ASan, UBSan): the plug-in through its entry points, the command"
+echo "   line's settings and record parsers, and its reading of recordings, one minute each"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DVELTRANO_FUZZ=ON >/dev/null
-cmake --build build-fuzz -j "$jobs" --target plugin_fuzzer settings_fuzzer
+cmake --build build-fuzz -j "$jobs" --target plugin_fuzzer settings_fuzzer probe_fuzzer
 bash scripts/fuzz.sh build-fuzz/plugin_fuzzer fuzz/corpus/plugin fuzz/regressions/plugin 60
 bash scripts/fuzz.sh build-fuzz/settings_fuzzer fuzz/corpus/settings fuzz/regressions/settings 60
+bash scripts/fuzz.sh build-fuzz/probe_fuzzer fuzz/corpus/probe fuzz/regressions/probe 60
 
 echo "== Ardour 7 for the real-host tests (ardour.*; skipped where it cannot be installed)"
 if ! command -v ardour7-lua >/dev/null 2>&1; then
