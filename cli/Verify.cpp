@@ -43,9 +43,10 @@ struct RecordError {
 
 // One file a record names, with the hash it had when the record was written.
 struct RecordedFile {
-    std::string role; // "input", "output", "residue"
-    std::string path;
-    std::string sha256; // lower-case hex
+    std::string role;         // "input", "output", "residue"
+    std::string path;         // the file checked
+    std::string recordedPath; // where the record says it was, when it is not there any more
+    std::string sha256;       // lower-case hex
     std::optional<std::uintmax_t> bytes;
 };
 
@@ -109,6 +110,17 @@ RecordedFile fileField(const nlohmann::json& record, const char* role, const fs:
     }
     if (fs::path(file.path).is_relative()) {
         file.path = (folder / file.path).lexically_normal().string(); // beside the record
+    }
+    // A case folder copied elsewhere: a file gone from its recorded place is looked for under
+    // its name beside the record (where the command writes outputs and residues); its hash
+    // still decides.
+    std::error_code ec;
+    if (!fs::exists(file.path, ec)) {
+        const fs::path beside = folder / fs::path(file.path).filename();
+        if (fs::path(file.path).has_filename() && fs::is_regular_file(beside, ec)) {
+            file.recordedPath = file.path;
+            file.path = beside.string();
+        }
     }
     file.sha256 = stringField(*found, "sha256", role);
     if (!isHash(file.sha256)) {
@@ -199,6 +211,10 @@ State checkFile(const RecordedFile& file, std::ostream& out) {
     char head[64];
     std::snprintf(head, sizeof head, "  %-9s %-11s ", file.role.c_str(), stateWord(state));
     out << head << file.path << "\n";
+    if (!file.recordedPath.empty()) {
+        out << "            recorded    " << file.recordedPath
+            << " (not there: the file of that name beside the record was checked)\n";
+    }
     out << "            expected    " << file.sha256 << "\n";
     out << "            actual      "
         << (state == State::kMissing      ? "missing"

@@ -117,6 +117,16 @@ TEST_F(Verify, UntouchedBatchVerifiesAndEveryChangeIsNamed) {
     EXPECT_EQ(filesIn("tmp"), 0u);
     EXPECT_EQ(filesIn("out"), outputs);
 
+    // The case folder moved: its files are found beside their records.
+    fs::rename(folder / "out", folder / "moved");
+    run = veltrano("verify " + path("moved/a.record.json"));
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("output    MATCH       " + path("moved/a.wav") + "\n" +
+                           "            recorded    " + path("out/a.wav")),
+              std::string::npos)
+        << run.out;
+    fs::rename(folder / "moved", folder / "out");
+
     // One byte of an output changed.
     const std::string original = read(path("out/b.wav"));
     std::string changed = original;
