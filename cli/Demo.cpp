@@ -108,15 +108,17 @@ Measures measure(const float* samples, std::size_t frames, int channels, int rat
 }
 
 std::string demoSamplePath() {
+    // The installed program's own copy comes first; the source tree's is the fallback of a build
+    // that has not been installed.
     std::vector<fs::path> candidates;
-    if (*VELTRANO_SAMPLE_PATH != '\0') {
-        candidates.emplace_back(VELTRANO_SAMPLE_PATH);
-    }
     std::error_code ec;
     const fs::path self = fs::read_symlink("/proc/self/exe", ec);
     if (!ec) {
         candidates.push_back(self.parent_path() / kSampleName);
         candidates.push_back(self.parent_path().parent_path() / "share" / "veltrano" / kSampleName);
+    }
+    if (*VELTRANO_SAMPLE_PATH != '\0') {
+        candidates.emplace_back(VELTRANO_SAMPLE_PATH);
     }
     for (const fs::path& candidate : candidates) {
         if (fs::is_regular_file(candidate, ec)) {

@@ -36,6 +36,9 @@ packages=(
     nlohmann-json3-dev
     python3-jsonschema
     parallel
+    dpkg-dev
+    man-db
+    groff-base
     wine
     wine64
     wine32:i386

@@ -50,6 +50,9 @@ VELTRANO_BUILD_NATIVE=build bash scripts/windows-checks.sh
 echo "== the 64-bit DLL's editor in a Wine window, driven by clicks and keys"
 bash scripts/wine-editor.sh
 
+echo "== the Debian package, built from the release build and checked unpacked"
+bash scripts/package-check.sh build
+
 echo "== sanitizer build and tests"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRANO_SANITIZE=ON >/dev/null
 cmake --build build-asan -j "$jobs"
