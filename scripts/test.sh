@@ -52,6 +52,8 @@ bash scripts/wine-editor.sh
 
 echo "== the Debian package, built from the release build and checked unpacked"
 bash scripts/package-check.sh build
+echo "== the package installed with dpkg: the demo, man veltrano, Ardour finding /usr/lib/vst"
+bash scripts/package-install-check.sh build
 
 echo "== sanitizer build and tests"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRANO_SANITIZE=ON >/dev/null

@@ -3,7 +3,9 @@
 # Ardour 7, headless on its dummy backend, after the engine has run the plug-in for a while,
 # and checks that the result equals, bit for bit, what `veltrano process` makes of the same
 # input and settings (see ArdourRender.cpp). Exits 77 (skipped) when Ardour is not installed;
-# scripts/test.sh installs it where it can.
+# scripts/test.sh installs it where it can. A PLUGIN in /usr/lib/vst (installed by the package)
+# is used where it is, found on Ardour's own default search path; any other is copied into a
+# folder of its own named by LXVST_PATH.
 set -euo pipefail
 plugin=$1 checker=$2 veltrano=$3 recording=$4 work=$5
 here=$(cd "$(dirname "$0")" && pwd)
@@ -23,17 +25,24 @@ mkdir -p "$work/vst" "$work/cache" "$work/config"
 # Everything shown is kept beside the work folder too, for the test script to show.
 exec > >(tee "$work.log") 2>&1
 echo "== Ardour render: $(basename "$work")"
-cp "$plugin" "$work/vst/VeltranoVST.so"
 # Ardour's own settings and plug-in cache, not the user's.
-export XDG_CACHE_HOME="$work/cache" XDG_CONFIG_HOME="$work/config" LXVST_PATH="$work/vst"
+export XDG_CACHE_HOME="$work/cache" XDG_CONFIG_HOME="$work/config"
+if [ "$(dirname "$plugin")" = /usr/lib/vst ]; then
+    binary=$plugin
+    unset LXVST_PATH
+else
+    binary=$work/vst/VeltranoVST.so
+    cp "$plugin" "$binary"
+    export LXVST_PATH="$work/vst"
+fi
 
 # Ardour loads a Linux VST only when its out-of-process scanner has cached it, and trusts the
 # cache only when it is newer, in whole seconds, than the binary.
-LD_LIBRARY_PATH=/usr/lib/ardour7 "$scanner" -v -f "$work/vst/VeltranoVST.so" 2>&1 |
+LD_LIBRARY_PATH=/usr/lib/ardour7 "$scanner" -v -f "$binary" 2>&1 |
     grep -E 'Found Plugin|VST2Info' || { echo "Ardour's scanner did not find the plug-in"; exit 1; }
 # It must also have seen the editor, or Ardour offers only its generic controls.
 grep -rqs 'has_editor="1"' "$work/cache" || { echo "Ardour's scanner saw no editor"; exit 1; }
-stamp=$(( $(stat -c %Y "$work/vst/VeltranoVST.so") + 2 ))
+stamp=$(( $(stat -c %Y "$binary") + 2 ))
 find "$work/cache" -name '*.v2i' -exec touch -d "@$stamp" {} +
 
 read -r frames rate < <("$checker" info "$recording")
