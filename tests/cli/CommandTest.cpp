@@ -1,5 +1,6 @@
 // The built veltrano program on files written here: outputs, reports and records, batches in
 // parallel, and bad input that must fail clearly without losing anything.
+#include "CommandFixture.h"
 #include "cli/Restorer.h"
 #include "cli/Settings.h"
 #include "cli/Sha256.h"
@@ -23,45 +24,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
+using clitest::Outcome;
 
-class Command : public ::testing::Test {
+class Command : public clitest::CommandFixture {
 protected:
-    void SetUp() override {
-        folder = fs::path(::testing::TempDir()) /
-                 ("veltrano-cli-" +
-                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(folder);
-        fs::create_directories(folder);
-    }
-    void TearDown() override {
-        if (!HasFailure()) {
-            fs::remove_all(folder);
-        }
-    }
-
-    std::string path(const std::string& name) const { return (folder / name).string(); }
-
-    Outcome veltrano(const std::string& arguments) {
-        const std::string out = path("stdout.txt");
-        const std::string err = path("stderr.txt");
-        const std::string command =
-            std::string(VELTRANO_CLI_PATH) + " " + arguments + " >" + out + " 2>" + err;
-        const int raw = std::system(command.c_str());
-        Outcome run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read(out), read(err)};
-        return run;
-    }
-
-    static std::string read(const std::string& file) {
-        std::ifstream in(file, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    Command() : CommandFixture("veltrano-cli-") {}
 
     // Writes a recording: a tone with hum and noise.
     std::string writeAudio(const std::string& name, int rate, int channels, std::size_t frames,
@@ -104,8 +71,6 @@ protected:
         }
         return x;
     }
-
-    fs::path folder;
 };
 
 constexpr const char* kEveryStage =

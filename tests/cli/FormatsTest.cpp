@@ -2,6 +2,7 @@
 // known signal, decoded at their own rate (bit for bit where lossless, within a stated SNR where
 // not), listed by `veltrano probe`, and bad or unusual files that must fail clearly or be
 // processed with warnings, the batch going on and no input touched.
+#include "CommandFixture.h"
 #include "cli/AudioSource.h"
 #include "cli/Restorer.h"
 #include "cli/Sha256.h"
@@ -75,51 +76,24 @@ double alignedSnr(const Decoded& x, const Decoded& y, int range, int* lag = null
     return best;
 }
 
-class Formats : public ::testing::Test {
+using clitest::Outcome;
+
+class Formats : public clitest::CommandFixture {
 protected:
+    Formats() : CommandFixture("veltrano-formats-") {}
+
     void SetUp() override {
-        folder = fs::path(::testing::TempDir()) /
-                 ("veltrano-formats-" +
-                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(folder);
-        fs::create_directories(folder);
+        CommandFixture::SetUp();
         if (std::system("ffmpeg -version >/dev/null 2>&1") != 0) {
             GTEST_SKIP() << "the ffmpeg program is not installed (scripts/setup.sh installs it)";
         }
     }
-    void TearDown() override {
-        if (!HasFailure()) {
-            fs::remove_all(folder);
-        }
-    }
-
-    std::string path(const std::string& name) const { return (folder / name).string(); }
 
     static std::string quoted(const std::string& text) { return "'" + text + "'"; }
 
     // Runs a shell command; true when it succeeded.
     static bool shell(const std::string& command) {
         return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
-    }
-
-    struct Outcome {
-        int status;
-        std::string out;
-        std::string err;
-    };
-    Outcome veltrano(const std::string& arguments) {
-        const std::string command = std::string(VELTRANO_CLI_PATH) + " " + arguments + " >" +
-                                    quoted(path("stdout.txt")) + " 2>" + quoted(path("stderr.txt"));
-        const int raw = std::system(command.c_str());
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read(path("stdout.txt")),
-                read(path("stderr.txt"))};
-    }
-
-    static std::string read(const std::string& file) {
-        std::ifstream in(file, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
     }
 
     // A tone (440 Hz) and a sweep (300 to 3000 Hz, so that codec delays can be found without
@@ -148,8 +122,6 @@ protected:
         sf_close(sf);
         return file;
     }
-
-    fs::path folder;
 };
 
 // Each format: how it is made from the source, and what decoding it must give back. SNRs as

@@ -1,6 +1,7 @@
 // `veltrano verify` on records the built program writes: an untouched batch verifies and
 // reprocesses to its recorded outputs; a changed byte, a changed input, a wrong hash, a missing
 // file and a broken record each give their exit status and name what is wrong.
+#include "CommandFixture.h"
 #include "cli/Sha256.h"
 
 #include <gtest/gtest.h>
@@ -19,44 +20,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
+using clitest::Outcome;
 
-class Verify : public ::testing::Test {
+// The program's temporary files go into the test's folder, where they can be counted.
+class Verify : public clitest::CommandFixture {
 protected:
+    Verify() : CommandFixture("veltrano-verify-") {}
+
     void SetUp() override {
-        folder = fs::path(::testing::TempDir()) /
-                 ("veltrano-verify-" +
-                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(folder);
+        CommandFixture::SetUp();
         fs::create_directories(folder / "tmp");
-    }
-    void TearDown() override {
-        if (!HasFailure()) {
-            fs::remove_all(folder);
-        }
-    }
-
-    std::string path(const std::string& name) const { return (folder / name).string(); }
-
-    // Runs the program with its temporary folder inside the test's folder.
-    Outcome veltrano(const std::string& arguments) {
-        const std::string command = "TMPDIR=" + path("tmp") + " " + VELTRANO_CLI_PATH + " " +
-                                    arguments + " >" + path("stdout.txt") + " 2>" +
-                                    path("stderr.txt");
-        const int raw = std::system(command.c_str());
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read(path("stdout.txt")),
-                read(path("stderr.txt"))};
-    }
-
-    static std::string read(const std::string& file) {
-        std::ifstream in(file, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
+        environment = "TMPDIR=" + path("tmp");
     }
 
     static void write(const std::string& file, const std::string& text) {
@@ -97,8 +71,6 @@ protected:
         }
         return count;
     }
-
-    fs::path folder;
 };
 
 TEST_F(Verify, UntouchedBatchVerifiesAndEveryChangeIsNamed) {
