@@ -47,3 +47,26 @@ function(veltrano_regenerate_test name tool committed)
             -DFILE_ARGUMENT=${ARG_FILE_ARGUMENT}
             -P ${PROJECT_SOURCE_DIR}/cmake/Regenerate.cmake)
 endfunction()
+
+# veltrano_python_test(NAME MODULE COMMAND args...): a test run by the first python3 that can
+# import MODULE. Debian's python3 packages serve /usr/bin/python3, which need not be the first
+# python3 on PATH, so that one is tried first. Without such an interpreter the test skips (77).
+function(veltrano_python_test name module)
+    find_program(VELTRANO_PATH_PYTHON3 python3)
+    set(python "")
+    foreach(candidate /usr/bin/python3 ${VELTRANO_PATH_PYTHON3})
+        if(python STREQUAL "" AND EXISTS "${candidate}")
+            execute_process(COMMAND ${candidate} -c "import ${module}"
+                            RESULT_VARIABLE missing OUTPUT_QUIET ERROR_QUIET)
+            if(missing EQUAL 0)
+                set(python ${candidate})
+            endif()
+        endif()
+    endforeach()
+    if(python)
+        add_test(NAME ${name} COMMAND ${python} ${ARGN})
+    else()
+        add_test(NAME ${name} COMMAND sh -c "echo 'no python3 with ${module}: skipped'; exit 77")
+    endif()
+    set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
+endfunction()
