@@ -10,12 +10,6 @@
 #include "plugin/VeltranoVST.h"
 #include "resources/Skin.h"
 
-#if defined(_WIN32)
-#include "gui/Win32Window.h"
-#else
-#include "gui/X11Window.h"
-#endif
-
 #include <algorithm>
 #include <bit>
 #include <charconv>
@@ -301,11 +295,7 @@ bool MyEditor::open(void* parent) {
     opened.store(true, std::memory_order_seq_cst);
 
     frame = std::make_unique<gui::CFrame>(kWidth, kHeight, &background, window.get());
-#if defined(_WIN32)
-    if (auto* win32 = dynamic_cast<gui::Win32Window*>(window.get())) {
-        win32->attach(frame.get()); // its messages come through the host's loop from now on
-    }
-#endif
+    window->attach(frame.get());
     buildControls();
 
     auto view = std::make_unique<SpectrumAnalyzer>(kSpectrumRect);
@@ -417,11 +407,9 @@ void MyEditor::close() {
     systemWindow = nullptr;
     controls.fill(nullptr);
     spectrum = nullptr;
-#if defined(_WIN32)
-    if (auto* win32 = dynamic_cast<gui::Win32Window*>(window.get())) {
-        win32->attach(nullptr); // no message reaches the frame any more; an edit is dropped
+    if (window != nullptr) {
+        window->attach(nullptr); // no event reaches the frame any more; an edit is dropped
     }
-#endif
     frame.reset(); // deletes every control and the view
     window.reset();
 }
@@ -438,15 +426,7 @@ void MyEditor::idle() {
         spectrum->sampleRate = rate;
         spectrum->setDirty();
     }
-#if !defined(_WIN32)
-    if (auto* x11 = dynamic_cast<gui::X11Window*>(window.get())) {
-        x11->processEvents(*frame); // ends with the frame's idle
-        return;
-    }
-#endif
-    // Windows delivers the window's messages through the host's loop as they come: here only
-    // what other paths marked dirty is redrawn.
-    frame->idle();
+    window->idle(*frame); // the window's waiting events, then the frame's redraw
 }
 
 bool MyEditor::onGuiThread() const {
@@ -823,11 +803,7 @@ void MyEditor::saveSetupReport() {
     request.folder = folder;
     request.typeName = "VT-VST Settings Files";
     request.extension = "txt";
-#if defined(_WIN32)
-    if (auto* win32 = dynamic_cast<gui::Win32Window*>(window.get())) {
-        request.owner = win32->handle(); // the system's dialog belongs to the editor's window
-    }
-#endif
+    request.owner = window != nullptr ? window->nativeHandle() : nullptr; // owns the dialog
     PluginFileSelect host(*plugin);
     gui::CFileSelector selector(&host, dialogs, desktop.saveDialog);
     const std::optional<std::string> path = selector.runSave(request);

@@ -6,6 +6,10 @@
 
 namespace gui {
 
+void Window::idle(CFrame& frame) {
+    frame.idle();
+}
+
 CFrame::CFrame(int width, int height, const Bitmap* background, Window* window)
     : surface_(width, height), background_(background), window_(window) {}
 

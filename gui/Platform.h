@@ -13,6 +13,7 @@
 
 namespace gui {
 
+class CFrame;
 class CTextEdit;
 
 class Window {
@@ -29,6 +30,15 @@ public:
 
     // The pointer's position in frame coordinates; nullopt when the window cannot say.
     virtual std::optional<Point> pointer() { return std::nullopt; }
+
+    // The frame shown in the window from now on; null when it goes. A window whose platform
+    // delivers events on its own passes them to the attached frame.
+    virtual void attach(CFrame* frame) { (void)frame; }
+    // At the host's idle: takes the events waiting for the window, if the platform leaves them
+    // waiting, then lets the frame redraw what is dirty (frame.idle()).
+    virtual void idle(CFrame& frame);
+    // The platform's handle of the window (the owner of its dialogs); null when there is none.
+    virtual void* nativeHandle() const { return nullptr; }
 };
 
 } // namespace gui

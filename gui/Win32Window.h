@@ -49,7 +49,7 @@ public:
 
     // The frame shown in this window, which gets its events; null detaches it (an edit in
     // progress is dropped without calling its field). The frame must stay alive while attached.
-    void attach(CFrame* frame);
+    void attach(CFrame* frame) override;
 
     void present(const Surface& surface, const Rect& area) override;
     void beginTextEditing(CTextEdit& field) override;
@@ -57,6 +57,7 @@ public:
 
     // The window's HWND; null once destroyed (by us or with the host's window).
     void* handle() const { return window_; }
+    void* nativeHandle() const override { return window_; }
     // The open edit box's HWND; null when none.
     void* editBox() const { return edit_; }
     bool isEditing() const { return editedField_ != nullptr; }

@@ -60,6 +60,7 @@ public:
     // Takes every pending event of this window (never blocks), passes them on to the frame and
     // the edit box, then calls frame.idle(). The frame must be the one shown in this window.
     void processEvents(CFrame& frame);
+    void idle(CFrame& frame) override { processEvents(frame); }
     // The same for one event the caller took from the queue itself (a modal loop that owns
     // the connection and blocks in XNextEvent): handled if it is this window's, then
     // frame.idle().
