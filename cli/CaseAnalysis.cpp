@@ -245,6 +245,35 @@ gui::Color viridis(double t) {
     return {mix(a.red, b.red), mix(a.green, b.green), mix(a.blue, b.blue)};
 }
 
+ValueTrack::ValueTrack(std::uint64_t spacingFrames)
+    : step(std::max<std::uint64_t>(1, spacingFrames)) {
+    frames.reserve(kMaxPoints);
+    values.reserve(kMaxPoints);
+}
+
+void ValueTrack::add(std::uint64_t frame, double value) {
+    if (frame < next) {
+        return;
+    }
+    if (frames.size() == kMaxPoints) {
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < frames.size(); i += 2, ++kept) {
+            frames[kept] = frames[i];
+            values[kept] = values[i];
+        }
+        frames.resize(kept);
+        values.resize(kept);
+        step *= 2;
+        next = (frames.back() / step + 1) * step;
+        if (frame < next) {
+            return;
+        }
+    }
+    frames.push_back(frame);
+    values.push_back(value);
+    next = (frame / step + 1) * step;
+}
+
 namespace {
 
 void checkScale(double dbFloor, double dbTop) {

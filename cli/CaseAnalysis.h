@@ -111,6 +111,31 @@ private:
     std::vector<std::uint64_t> levelN; // frames per point
 };
 
+// A value sampled as a file streams (the tracked hum frequency), in memory fixed at
+// construction: the first value given at or after each multiple of the spacing. When
+// kMaxPoints are held every other point is dropped and the spacing doubled, so a file of any
+// length ends with at most kMaxPoints points.
+class ValueTrack {
+public:
+    static constexpr std::size_t kMaxPoints = 4000;
+
+    // `spacingFrames` >= 1 (smaller is taken as 1).
+    explicit ValueTrack(std::uint64_t spacingFrames);
+    // Frames in increasing order; a value for a frame before the next point is passed over.
+    void add(std::uint64_t frame, double value);
+
+    std::size_t size() const { return frames.size(); }
+    std::uint64_t frame(std::size_t i) const { return frames[i]; }
+    double value(std::size_t i) const { return values[i]; }
+    std::uint64_t spacing() const { return step; }
+
+private:
+    std::uint64_t step;
+    std::uint64_t next = 0; // the first frame the next point may have
+    std::vector<std::uint64_t> frames;
+    std::vector<double> values;
+};
+
 // A perceptually uniform map (dark violet → blue → green → yellow) of t in [0, 1], clamped.
 gui::Color viridis(double t);
 

@@ -57,7 +57,8 @@ constexpr const char* kUsage =
     "  --format                keep the input's format where lossless (WAV, AIFF, FLAC PCM);\n"
     "                          default and otherwise: 32-bit float WAV\n"
     "  --stream N              the audio stream read (default: the file's first audio stream)\n"
-    "  --case ID, --examiner INITIALS   recorded in the processing record\n"
+    "  --case ID, --examiner INITIALS   recorded in the processing record and case report\n"
+    "  --no-html               no case report (NAME.report.html) beside the output\n"
     "  -j, --jobs N            files processed in parallel (default: number of cores)\n"
     "  --overwrite             replace existing outputs\n"
     "  --quiet                 no progress and no summary unless something failed\n"
@@ -159,6 +160,8 @@ Arguments parseArguments(const std::vector<std::string>& args) {
             a.jobs = parseCount("-j", take(), 1, 1024);
         } else if (name == "overwrite") {
             a.options.overwrite = true;
+        } else if (name == "no-html") {
+            a.options.htmlReport = false;
         } else if (name == "quiet" || name == "q") {
             a.quiet = true;
         } else if (name == "block") {

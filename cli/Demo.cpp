@@ -197,7 +197,8 @@ int runDemo(const std::string& folder, std::ostream& out, std::ostream& err) {
         << "  restored.wav         the restored recording (32-bit float)\n"
         << "  removed.wav          what the filtering removed, aligned with the sample\n"
         << "  restored.report.txt  the setup report\n"
-        << "  restored.record.json the processing record (versions, hashes, every setting)\n";
+        << "  restored.record.json the processing record (versions, hashes, every setting)\n"
+        << "  restored.report.html the case report: identities, setting, spectrograms, levels\n";
     return 0;
 }
 

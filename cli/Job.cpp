@@ -1,8 +1,11 @@
 #include "cli/Job.h"
 
 #include "cli/AudioSource.h"
+#include "cli/CaseAnalysis.h"
+#include "cli/CaseReport.h"
 #include "cli/Json.h"
 #include "cli/Restorer.h"
+#include "cli/SettingsPicture.h"
 #include "cli/Sha256.h"
 #include "editor/SetupReport.h"
 #include "plugin/VeltranoVST.h"
@@ -324,6 +327,9 @@ JobResult runJob(const Job& job, const JobOptions& options,
     JobResult result;
     result.reportPath = reportPathFor(job.output);
     result.recordPath = recordPathFor(job.output);
+    if (options.htmlReport) {
+        result.htmlPath = htmlReportPathFor(job.output);
+    }
     const std::time_t started = std::time(nullptr);
     try {
         std::error_code ec;
@@ -336,6 +342,9 @@ JobResult runJob(const Job& job, const JobOptions& options,
         std::vector<std::string> targets = {job.output, result.reportPath, result.recordPath};
         if (!job.residue.empty()) {
             targets.push_back(job.residue);
+        }
+        if (!result.htmlPath.empty()) {
+            targets.push_back(result.htmlPath);
         }
         for (const std::string& target : targets) {
             if (fs::exists(target, ec) && fs::equivalent(target, job.input, ec)) {
@@ -417,6 +426,24 @@ JobResult runJob(const Job& job, const JobOptions& options,
                                       ? declared
                                       : std::numeric_limits<std::size_t>::max();
         const std::size_t width = static_cast<std::size_t>(channelCount);
+        // The case report's analyses, fed as the audio streams; fixed memory whatever the length.
+        std::unique_ptr<SignalOverview> inputOverview;
+        std::unique_ptr<SignalOverview> outputOverview;
+        std::unique_ptr<SignalOverview> residueOverview;
+        std::unique_ptr<ValueTrack> humTrack;
+        if (options.htmlReport) {
+            const std::uint64_t expected =
+                source->declaredFrames() > 0 ? static_cast<std::uint64_t>(declared) : 0;
+            inputOverview = std::make_unique<SignalOverview>(rate, channelCount, expected);
+            outputOverview = std::make_unique<SignalOverview>(rate, channelCount, expected);
+            if (residueWriter) {
+                residueOverview = std::make_unique<SignalOverview>(rate, channelCount, expected);
+            }
+            if (options.settings.value(kHumAutoTrack) == 1.0f) {
+                humTrack = std::make_unique<ValueTrack>(static_cast<std::uint64_t>(rate) / 10);
+            }
+        }
+        std::uint64_t framesRead = 0;
         Sha256 decodedHash; // of the decoded samples, little-endian float32 interleaved
         std::vector<float> swapped;
         const std::size_t frames = restorer.run(
@@ -425,8 +452,15 @@ JobResult runJob(const Job& job, const JobOptions& options,
                 if (options.cancel != nullptr && options.cancel->load()) {
                     fail("interrupted");
                 }
+                if (humTrack) {
+                    humTrack->add(framesRead, restorer.plugin().humDetector(0).frequency);
+                }
                 const std::size_t n = source->read(buffer, maxFrames);
+                framesRead += n;
                 result.input.add(buffer, n * width);
+                if (inputOverview) {
+                    inputOverview->add(buffer, n);
+                }
                 if constexpr (std::endian::native == std::endian::little) {
                     decodedHash.update(buffer, n * width * sizeof(float));
                 } else {
@@ -444,6 +478,12 @@ JobResult runJob(const Job& job, const JobOptions& options,
                 writer.write(played, n);
                 if (residueWriter) {
                     residueWriter->write(removed, n);
+                }
+                if (outputOverview) {
+                    outputOverview->add(played, n);
+                    if (residueOverview) {
+                        residueOverview->add(removed, n);
+                    }
                 }
             },
             [&](std::size_t done) {
@@ -470,12 +510,31 @@ JobResult runJob(const Job& job, const JobOptions& options,
         if (residueWriter) {
             residueWriter->close();
         }
-        if (options.keepFormat && result.output.clipped > 0 &&
-            (outInfo.format & SF_FORMAT_SUBMASK) != SF_FORMAT_FLOAT &&
-            (outInfo.format & SF_FORMAT_SUBMASK) != SF_FORMAT_DOUBLE) {
-            result.warnings.push_back(std::to_string(result.output.clipped) +
-                                      " output samples at or beyond full scale were clipped by "
-                                      "the integer format; the default float output keeps them");
+        if (inputOverview) {
+            inputOverview->finish();
+            outputOverview->finish();
+            if (residueOverview) {
+                residueOverview->finish();
+            }
+        }
+        if (result.input.clipped > 0) {
+            result.warnings.push_back(std::to_string(result.input.clipped) +
+                                      " input samples are at or beyond full scale: the recording "
+                                      "may have been clipped before it came here");
+        }
+        const int outputSubformat = outInfo.format & SF_FORMAT_SUBMASK;
+        if (result.output.clipped > 0) {
+            if (outputSubformat != SF_FORMAT_FLOAT && outputSubformat != SF_FORMAT_DOUBLE) {
+                result.warnings.push_back(
+                    std::to_string(result.output.clipped) +
+                    " output samples at or beyond full scale were clipped by the integer "
+                    "format; the default float output keeps them");
+            } else {
+                result.warnings.push_back(
+                    std::to_string(result.output.clipped) +
+                    " output samples are at or beyond full scale; the float file keeps them, "
+                    "but playing it or converting it to integer samples clips them");
+            }
         }
 
         std::uintmax_t inputBytes = 0;
@@ -547,6 +606,11 @@ JobResult runJob(const Job& job, const JobOptions& options,
             json.null("residue");
         }
         json.string("report", absolute(result.reportPath));
+        if (result.htmlPath.empty()) {
+            json.null("html_report");
+        } else {
+            json.string("html_report", absolute(result.htmlPath));
+        }
         json.integer("sample_rate", rate);
         json.integer("channels", channelCount);
         json.string("channel_processing", channelProcessing(channelCount));
@@ -582,6 +646,20 @@ JobResult runJob(const Job& job, const JobOptions& options,
         PendingFile reportFile(result.reportPath, serial);
         PendingFile recordFile(result.recordPath, serial);
         writeText(reportFile.path(), report.str());
+        std::unique_ptr<PendingFile> htmlFile;
+        if (!result.htmlPath.empty()) {
+            CaseReportInputs page;
+            page.recordText = json.text();
+            page.recordPath = absolute(result.recordPath);
+            page.settings = options.settings;
+            page.panelPng = settingsPicture(options.settings, static_cast<float>(rate));
+            page.input = inputOverview.get();
+            page.output = outputOverview.get();
+            page.residue = residueOverview.get();
+            page.hum = humTrack.get();
+            htmlFile = std::make_unique<PendingFile>(result.htmlPath, serial);
+            writeText(htmlFile->path(), caseReportHtml(page));
+        }
         writeText(recordFile.path(), json.text());
 
         // The record last: a complete record means everything it names is in place.
@@ -590,6 +668,9 @@ JobResult runJob(const Job& job, const JobOptions& options,
             residueFile->commit(options.overwrite);
         }
         reportFile.commit(options.overwrite);
+        if (htmlFile) {
+            htmlFile->commit(options.overwrite);
+        }
         recordFile.commit(options.overwrite);
         result.ok = true;
     } catch (const JobFailure& failure) {

@@ -1,7 +1,7 @@
 // One recording through the chain, as the command line runs it: read through an AudioSource
 // (libsndfile or FFmpeg; never opened for writing), restored by a Restorer, written to temporary
-// files in the target folder and renamed when complete, with the setup report and the processing
-// record beside the output.
+// files in the target folder and renamed when complete, with the setup report, the processing
+// record and (unless switched off) the HTML case report beside the output.
 #pragma once
 
 #include "cli/Settings.h"
@@ -25,6 +25,7 @@ struct JobOptions {
     std::string caseId;            // empty: not given
     std::string examiner;          // empty: not given
     std::string commandLine;       // as invoked, for the record
+    bool htmlReport = true;        // write the case report (NAME.report.html)
     const std::atomic<bool>* cancel = nullptr; // set when the run is interrupted
 };
 
@@ -52,6 +53,7 @@ struct JobResult {
     std::vector<std::string> warnings;
     std::string reportPath;
     std::string recordPath;
+    std::string htmlPath; // empty: no case report asked for
     int sampleRate = 0;
     int channels = 0;
     std::uint64_t frames = 0;

@@ -1,6 +1,7 @@
 // The case report's streaming analysis: spectrogram columns, level series, bounded memory, and
 // the spectrogram picture.
 #include "cli/CaseAnalysis.h"
+#include "cli/CaseReport.h"
 
 #include <gtest/gtest.h>
 
@@ -150,6 +151,40 @@ TEST(SpectrogramPicture, SizeAndColours) {
     const gui::Surface bar = cli::colourBarSurface(-120.0, 0.0, 12, 200);
     EXPECT_EQ(bar.color(0, 0), cli::viridis(1.0));
     EXPECT_EQ(bar.color(11, 199), cli::viridis(0.0));
+}
+
+TEST(ValueTrack, EightHoursStayWithinItsPointsAndKeepTheStart) {
+    cli::ValueTrack track(4800); // 100 ms at 48 kHz
+    const std::uint64_t hours8 = 8ull * 3600 * 48000;
+    for (std::uint64_t frame = 0; frame < hours8; frame += 4096) {
+        track.add(frame, frame < hours8 / 2 ? 50.0 : 60.0);
+    }
+    ASSERT_LE(track.size(), cli::ValueTrack::kMaxPoints);
+    EXPECT_GT(track.size(), cli::ValueTrack::kMaxPoints / 2);
+    EXPECT_EQ(track.frame(0), 0u);
+    EXPECT_EQ(track.value(0), 50.0);
+    EXPECT_EQ(track.value(track.size() - 1), 60.0);
+    for (std::size_t i = 1; i < track.size(); ++i) {
+        ASSERT_GE(track.frame(i) - track.frame(i - 1), track.spacing() / 2) << i;
+    }
+}
+
+TEST(CaseReportText, EscapingQuotingEncodingAndClock) {
+    EXPECT_EQ(cli::htmlEscape("<a href=\"x\">'&'</a>"),
+              "&lt;a href=&quot;x&quot;&gt;&#39;&amp;&#39;&lt;/a&gt;");
+    EXPECT_EQ(cli::shellWord("/cases/a-1/b.record.json"), "/cases/a-1/b.record.json");
+    EXPECT_EQ(cli::shellWord("/cases/it's $(x).json"), "'/cases/it'\\''s $(x).json'");
+    EXPECT_EQ(cli::base64({}), "");
+    EXPECT_EQ(cli::base64({'M'}), "TQ==");
+    EXPECT_EQ(cli::base64({'M', 'a'}), "TWE=");
+    EXPECT_EQ(cli::base64({'M', 'a', 'n', 0xff}), "TWFu/w==");
+    EXPECT_EQ(cli::clockText(0.0), "0:00");
+    EXPECT_EQ(cli::clockText(59.6), "1:00");
+    EXPECT_EQ(cli::clockText(3599.0), "59:59");
+    EXPECT_EQ(cli::clockText(8 * 3600.0 + 65.0), "8:01:05");
+    EXPECT_EQ(cli::clockText(1.25, true), "0:01.3");
+    EXPECT_EQ(cli::clockText(59.96, true), "1:00.0");
+    EXPECT_EQ(cli::htmlReportPathFor("/a/b.c/x.wav"), "/a/b.c/x.report.html");
 }
 
 } // namespace

@@ -137,6 +137,22 @@ TEST_F(Command, OneFileWithReportRecordAndResidue) {
           std::string("\"definition\": \"what the filtering removed: ")}) {
         EXPECT_NE(record.find(field), std::string::npos) << field << "\n" << record;
     }
+    // The case report names the files and the command that checks them; --no-html skips it.
+    const std::string page = read(path("out.report.html"));
+    const std::string recordPath = fs::absolute(path("out.record.json")).lexically_normal();
+    for (const std::string& part :
+         {"veltrano verify " + recordPath, before, cli::sha256File(path("removed.wav")),
+          std::string("C-17/2026"), std::string("id=\"spectrogram-residue\""),
+          std::string("<tr class=\"on\"><th>Hum filter</th>"),
+          std::string("<tr class=\"off\"><th>Graphic equalizer</th>")}) {
+        EXPECT_NE(page.find(part), std::string::npos) << part;
+    }
+    EXPECT_NE(record.find("\"html_report\": \"" + fs::absolute(path("out.report.html")).string()),
+              std::string::npos);
+    const Outcome plain = veltrano("process " + in + " -o " + path("plain.wav") + " --no-html");
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    EXPECT_FALSE(fs::exists(path("plain.report.html")));
+    EXPECT_NE(read(path("plain.record.json")).find("\"html_report\": null"), std::string::npos);
     // No temporary files left behind.
     for (const auto& entry : fs::directory_iterator(folder)) {
         EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
@@ -253,7 +269,7 @@ TEST_F(Command, BadInputFailsClearlyAndTheBatchGoesOn) {
         ++files;
         EXPECT_NE(entry.path().filename().string()[0], '.');
     }
-    EXPECT_EQ(files, 15u); // five outputs with their reports and records
+    EXPECT_EQ(files, 20u); // five outputs with their reports, case reports and records
 }
 
 TEST_F(Command, EvidenceIsNeverOverwritten) {
@@ -370,8 +386,8 @@ TEST_F(Command, ShortAndLongOptionsWithOneDash) {
 TEST_F(Command, DemoWritesItsFolder) {
     const Outcome run = veltrano("demo -o " + path("demo"));
     ASSERT_EQ(run.status, 0) << run.err;
-    for (const char* name :
-         {"restored.wav", "removed.wav", "restored.report.txt", "restored.record.json"}) {
+    for (const char* name : {"restored.wav", "removed.wav", "restored.report.txt",
+                             "restored.record.json", "restored.report.html"}) {
         EXPECT_TRUE(fs::exists(folder / "demo" / name)) << name;
     }
     EXPECT_NE(run.out.find("hum (60 Hz"), std::string::npos) << run.out;
