@@ -33,6 +33,9 @@ packages=(
     xvfb
     xauth
     python3-html5lib
+    python3-pil
+    chromium
+    fonts-dejavu-core
     nlohmann-json3-dev
     python3-jsonschema
     parallel
