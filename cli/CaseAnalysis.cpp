@@ -31,8 +31,9 @@ double toDb(double power) {
 
 SignalOverview::SignalOverview(double sampleRate, int channels, std::uint64_t expectedFrames)
     : rate(sampleRate), channelCount(channels), span(1), fft(kWindow), hann(kWindow),
-      window(kWindow, 0.0f), windowed(kWindow, 0.0f), spectrum(fft.complexSize(), 0.0f),
-      power(kColumns * kBins, 0.0f), low(kColumns, FLT_MAX), high(kColumns, -FLT_MAX) {
+      window(kWindow, 0.0f), dropped(kHop, 0.0f), windowed(kWindow, 0.0f),
+      spectrum(fft.complexSize(), 0.0f), power(kColumns * kBins, 0.0f), low(kColumns, FLT_MAX),
+      high(kColumns, -FLT_MAX) {
     if (!(sampleRate > 0.0) || !std::isfinite(sampleRate) || channels < 1) {
         throw std::invalid_argument("signal overview: bad sample rate or channel count");
     }
@@ -100,6 +101,7 @@ void SignalOverview::add(const float* frames, std::size_t count) {
 
         if (windowFill == kWindow) {
             analyseWindow();
+            std::memcpy(dropped.data(), window.data(), kHop * sizeof(float));
             std::memmove(window.data(), window.data() + kHop, (kWindow - kHop) * sizeof(float));
             windowFill = kWindow - kHop;
         }
@@ -114,7 +116,21 @@ void SignalOverview::finish() {
         return;
     }
     finished = true;
-    // Every hop that starts before the end gets its window, padded with silence.
+    // Every hop that starts before the end gets a window. Padding it with silence would put a
+    // step into it, whose leakage paints the whole band: when the audio is at least a window
+    // long, such hops get its last kWindow samples instead (the hop before the window still
+    // held in `dropped`, then what `window` has). Shorter audio is padded: it has nothing else.
+    if (windowsDone > 0 && windowFill > 0) {
+        std::vector<float>& tail = windowed;             // free until analyseWindow() fills it
+        const std::size_t before = kWindow - windowFill; // at most kHop
+        std::memcpy(tail.data(), dropped.data() + (kHop - before), before * sizeof(float));
+        std::memcpy(tail.data() + before, window.data(), windowFill * sizeof(float));
+        std::memcpy(window.data(), tail.data(), kWindow * sizeof(float));
+        for (std::size_t starts = (windowFill + kHop - 1) / kHop; starts > 0; --starts) {
+            analyseWindow();
+        }
+        windowFill = 0;
+    }
     while (windowFill > 0) {
         std::fill(window.begin() + static_cast<std::ptrdiff_t>(windowFill), window.end(), 0.0f);
         analyseWindow();

@@ -99,6 +99,7 @@ private:
     platform::RealFft fft;             // kWindow-point real transform
     std::vector<float> hann;           // kWindow periodic Hann coefficients
     std::vector<float> window;         // kWindow mono samples of the window being gathered
+    std::vector<float> dropped;        // the kHop samples that left `window` last
     std::vector<float> windowed;       // kWindow windowed samples (transform input)
     std::vector<float> spectrum;       // fft.complexSize() floats (transform output)
     std::vector<float> power;          // kColumns × kBins, column by column

@@ -115,6 +115,21 @@ TEST(SignalOverview, MemoryStaysBoundedForLongFiles) {
               static_cast<double>(SignalOverview::kMaxLevelPoints));
 }
 
+TEST(SignalOverview, TheTailShowsNoStepIntoSilence) {
+    // 10000 frames end mid-hop: the last hops are analysed on the last full window, so the
+    // tone's end adds no broadband leakage to the last columns.
+    SignalOverview overview(48000.0, 1, 10000);
+    std::vector<float> tone(10000);
+    for (std::size_t i = 0; i < tone.size(); ++i) {
+        tone[i] = 0.5f * static_cast<float>(std::sin(2.0 * M_PI * 1000.3 * i / 48000.0));
+    }
+    overview.add(tone.data(), tone.size());
+    overview.finish();
+    const std::size_t last = overview.columnCount() - 1;
+    EXPECT_GT(overview.powerDb(last, 21), -10.0);   // 1 kHz: bin 21.3
+    EXPECT_LT(overview.powerDb(last, 400), -100.0); // 18.75 kHz
+}
+
 TEST(SignalOverview, ShortFileGetsOneWindowPerColumn) {
     SignalOverview overview(48000.0, 1, 1100);
     std::vector<float> samples(1100, 0.25f);
