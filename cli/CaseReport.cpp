@@ -667,8 +667,8 @@ std::string caseReportHtml(const CaseReportInputs& inputs) {
     html += row("computer", htmlEscape(text(record["host_os"])));
     html += row("command", code(text(record["command_line"])));
     html += "</table>\n";
-    html += "<p>To check that the files below are still the ones processed (and, with "
-            "<code>--reprocess</code>, that the setting gives the same output again):</p>\n"
+    html += "<p>To check that the files below and this page are still the ones written (and, "
+            "with <code>--reprocess</code>, that the setting gives the same output again):</p>\n"
             "<pre class=\"command\" id=\"verify-command\">" +
             htmlEscape("veltrano verify " + shellWord(inputs.recordPath)) + "</pre>\n";
     html += "</header>\n";

@@ -548,108 +548,122 @@ JobResult runJob(const Job& job, const JobOptions& options,
             fail("cannot read back for hashing");
         }
 
-        JsonWriter json;
-        json.beginObject();
-        json.string("program", "veltrano");
-        json.string("version", programVersion());
-        json.string("build", programBuild());
-        json.string("plugin", "Veltrano VST (Brimwater), VST 2.4, version 1");
-        json.string("date_utc", isoTime(started));
-        json.string("date_local", ctimeText(started).substr(0, 24));
-        json.string("host_os", hostSystem());
-        json.string("command_line", options.commandLine);
-        if (options.caseId.empty()) {
-            json.null("case_id");
-        } else {
-            json.string("case_id", options.caseId);
-        }
-        if (options.examiner.empty()) {
-            json.null("examiner");
-        } else {
-            json.string("examiner", options.examiner);
-        }
-        json.beginObject("input");
-        json.string("path", absolute(job.input));
-        json.integer("bytes", static_cast<std::int64_t>(inputBytes));
-        json.string("sha256", inputHash);
-        json.string("format", about.sndfileFormat != 0 ? formatName(about.sndfileFormat)
-                                                       : about.container + ", " + about.codec);
-        json.string("container", about.container);
-        json.string("codec", about.codec);
-        json.integer("stream_index", about.streamIndex);
-        json.string("decoder", about.decoder);
-        json.string("decoded_sample_format", about.decodedSampleFormat);
-        json.number("start_time_seconds", about.startSeconds);
-        json.beginArray("decoder_warnings");
-        for (const std::string& warning : decoderWarnings) {
-            json.string(nullptr, warning);
-        }
-        json.endArray();
-        json.string("decoded_sha256", decodedSha256);
-        levelsJson(json, result.input);
-        json.endObject();
-        json.beginObject("output");
-        json.string("path", absolute(job.output));
-        json.integer("bytes", static_cast<std::int64_t>(outputBytes));
-        json.string("sha256", outputHash);
-        json.string("format", formatName(outInfo.format));
-        levelsJson(json, result.output);
-        json.endObject();
-        if (residueFile) {
-            json.beginObject("residue");
-            json.string("path", absolute(job.residue));
-            json.integer("bytes", static_cast<std::int64_t>(residueBytes));
-            json.string("sha256", residueHash);
-            json.string("definition", kResidueDefinition);
-            json.endObject();
-        } else {
-            json.null("residue");
-        }
-        json.string("report", absolute(result.reportPath));
-        if (result.htmlPath.empty()) {
-            json.null("html_report");
-        } else {
-            json.string("html_report", absolute(result.htmlPath));
-        }
-        json.integer("sample_rate", rate);
-        json.integer("channels", channelCount);
-        json.string("channel_processing", channelProcessing(channelCount));
-        json.integer("frames", static_cast<std::int64_t>(frames));
-        json.integer("latency_frames", result.latency);
-        json.boolean("rate_in_table", supportedRate(rate));
-        json.integer("internal_rate", static_cast<std::int64_t>(restorer.plugin().getSampleRate()));
-        json.beginArray("parameters");
-        for (const ParameterInfo& parameter : parameterTable()) {
-            const float x = options.settings.value(parameter.index);
+        // The record; the case report is made from it before its own identity is known.
+        struct PageIdentity {
+            std::uintmax_t bytes = 0;
+            std::string sha256;
+        };
+        const auto recordText = [&](const PageIdentity* page) {
+            JsonWriter json;
             json.beginObject();
-            json.integer("index", parameter.index);
-            json.string("name", parameter.name);
-            json.number("normalized", x);
-            if (parameter.unit == Unit::kSwitch) {
-                json.string("working", x == 1.0f ? "on" : x == 0.0f ? "off" : "other");
+            json.string("program", "veltrano");
+            json.string("version", programVersion());
+            json.string("build", programBuild());
+            json.string("plugin", "Veltrano VST (Brimwater), VST 2.4, version 1");
+            json.string("date_utc", isoTime(started));
+            json.string("date_local", ctimeText(started).substr(0, 24));
+            json.string("host_os", hostSystem());
+            json.string("command_line", options.commandLine);
+            if (options.caseId.empty()) {
+                json.null("case_id");
             } else {
-                json.number("working", workingValue(parameter.index, x));
-                json.string("unit", unitText(parameter.unit));
+                json.string("case_id", options.caseId);
             }
+            if (options.examiner.empty()) {
+                json.null("examiner");
+            } else {
+                json.string("examiner", options.examiner);
+            }
+            json.beginObject("input");
+            json.string("path", absolute(job.input));
+            json.integer("bytes", static_cast<std::int64_t>(inputBytes));
+            json.string("sha256", inputHash);
+            json.string("format", about.sndfileFormat != 0 ? formatName(about.sndfileFormat)
+                                                           : about.container + ", " + about.codec);
+            json.string("container", about.container);
+            json.string("codec", about.codec);
+            json.integer("stream_index", about.streamIndex);
+            json.string("decoder", about.decoder);
+            json.string("decoded_sample_format", about.decodedSampleFormat);
+            json.number("start_time_seconds", about.startSeconds);
+            json.beginArray("decoder_warnings");
+            for (const std::string& warning : decoderWarnings) {
+                json.string(nullptr, warning);
+            }
+            json.endArray();
+            json.string("decoded_sha256", decodedSha256);
+            levelsJson(json, result.input);
             json.endObject();
-        }
-        json.endArray();
-        json.number("hum_frequency_start_hz", startFrequency);
-        json.number("hum_frequency_end_hz", restorer.plugin().humDetector(0).frequency);
-        json.beginArray("warnings");
-        for (const std::string& warning : result.warnings) {
-            json.string(nullptr, warning);
-        }
-        json.endArray();
-        json.endObject();
+            json.beginObject("output");
+            json.string("path", absolute(job.output));
+            json.integer("bytes", static_cast<std::int64_t>(outputBytes));
+            json.string("sha256", outputHash);
+            json.string("format", formatName(outInfo.format));
+            levelsJson(json, result.output);
+            json.endObject();
+            if (residueFile) {
+                json.beginObject("residue");
+                json.string("path", absolute(job.residue));
+                json.integer("bytes", static_cast<std::int64_t>(residueBytes));
+                json.string("sha256", residueHash);
+                json.string("definition", kResidueDefinition);
+                json.endObject();
+            } else {
+                json.null("residue");
+            }
+            json.string("report", absolute(result.reportPath));
+            if (page == nullptr) {
+                json.null("html_report");
+            } else {
+                json.beginObject("html_report");
+                json.string("path", absolute(result.htmlPath));
+                json.integer("bytes", static_cast<std::int64_t>(page->bytes));
+                json.string("sha256", page->sha256);
+                json.endObject();
+            }
+            json.integer("sample_rate", rate);
+            json.integer("channels", channelCount);
+            json.string("channel_processing", channelProcessing(channelCount));
+            json.integer("frames", static_cast<std::int64_t>(frames));
+            json.integer("latency_frames", result.latency);
+            json.boolean("rate_in_table", supportedRate(rate));
+            json.integer("internal_rate",
+                         static_cast<std::int64_t>(restorer.plugin().getSampleRate()));
+            json.beginArray("parameters");
+            for (const ParameterInfo& parameter : parameterTable()) {
+                const float x = options.settings.value(parameter.index);
+                json.beginObject();
+                json.integer("index", parameter.index);
+                json.string("name", parameter.name);
+                json.number("normalized", x);
+                if (parameter.unit == Unit::kSwitch) {
+                    json.string("working", x == 1.0f ? "on" : x == 0.0f ? "off" : "other");
+                } else {
+                    json.number("working", workingValue(parameter.index, x));
+                    json.string("unit", unitText(parameter.unit));
+                }
+                json.endObject();
+            }
+            json.endArray();
+            json.number("hum_frequency_start_hz", startFrequency);
+            json.number("hum_frequency_end_hz", restorer.plugin().humDetector(0).frequency);
+            json.beginArray("warnings");
+            for (const std::string& warning : result.warnings) {
+                json.string(nullptr, warning);
+            }
+            json.endArray();
+            json.endObject();
+            return json.text();
+        };
 
         PendingFile reportFile(result.reportPath, serial);
         PendingFile recordFile(result.recordPath, serial);
         writeText(reportFile.path(), report.str());
         std::unique_ptr<PendingFile> htmlFile;
+        PageIdentity pageIdentity;
         if (!result.htmlPath.empty()) {
             CaseReportInputs page;
-            page.recordText = json.text();
+            page.recordText = recordText(nullptr);
             page.recordPath = absolute(result.recordPath);
             page.settings = options.settings;
             page.panelPng = settingsPicture(options.settings, static_cast<float>(rate));
@@ -659,8 +673,12 @@ JobResult runJob(const Job& job, const JobOptions& options,
             page.hum = humTrack.get();
             htmlFile = std::make_unique<PendingFile>(result.htmlPath, serial);
             writeText(htmlFile->path(), caseReportHtml(page));
+            pageIdentity.sha256 = sha256File(htmlFile->path(), &pageIdentity.bytes);
+            if (pageIdentity.sha256.empty()) {
+                fail("cannot read back for hashing");
+            }
         }
-        writeText(recordFile.path(), json.text());
+        writeText(recordFile.path(), recordText(htmlFile ? &pageIdentity : nullptr));
 
         // The record last: a complete record means everything it names is in place.
         outputFile.commit(options.overwrite);

@@ -43,7 +43,7 @@ struct RecordError {
 
 // One file a record names, with the hash it had when the record was written.
 struct RecordedFile {
-    std::string role;         // "input", "output", "residue"
+    std::string role;         // "input", "output", "residue", "report"
     std::string path;         // the file checked
     std::string recordedPath; // where the record says it was, when it is not there any more
     std::string sha256;       // lower-case hex
@@ -57,6 +57,7 @@ struct Record {
     RecordedFile input;
     RecordedFile output;
     std::optional<RecordedFile> residue;
+    std::optional<RecordedFile> page; // the case report, in records that name it
     std::string outputFormat;
     std::string inputFormat;
     int stream = -1;
@@ -165,6 +166,11 @@ Record readRecord(const std::string& path) {
     const auto residue = json.find("residue");
     if (residue != json.end() && !residue->is_null()) {
         record.residue = fileField(json, "residue", folder);
+    }
+    const auto page = json.find("html_report");
+    if (page != json.end() && !page->is_null()) {
+        record.page = fileField(json, "html_report", folder);
+        record.page->role = "report";
     }
     record.inputFormat = json["input"].value("format", std::string());
     record.outputFormat = json["output"].value("format", std::string());
@@ -379,6 +385,7 @@ int reprocess(const std::string& recordPath, const Record& record, bool outputIn
     options.stream = record.stream;
     options.commandLine = "veltrano verify --reprocess " + recordPath;
     options.cancel = &verifyInterrupted;
+    options.htmlReport = false; // only the audio is compared
 
     ScratchFolder scratch;
     Job job;
@@ -446,6 +453,8 @@ int verifyOne(const std::string& path, bool again, std::ostream& out) {
     if (record.residue) {
         residue = checkFile(*record.residue, out);
     }
+    const std::optional<State> page =
+        record.page ? std::optional<State>(checkFile(*record.page, out)) : std::nullopt;
     auto note = [&](const RecordedFile& file, State state) {
         if (state != State::kMatch) {
             problems.push_back(file.role + " " + lowered(stateWord(state)));
@@ -455,6 +464,9 @@ int verifyOne(const std::string& path, bool again, std::ostream& out) {
     note(record.output, output);
     if (residue) {
         note(*record.residue, *residue);
+    }
+    if (page) {
+        note(*record.page, *page);
     }
     int status = problems.empty() ? kMatches : kDiffers;
     if (again) {
@@ -473,7 +485,7 @@ int verifyOne(const std::string& path, bool again, std::ostream& out) {
             status = std::max(status, made);
         }
     }
-    const std::size_t files = record.residue ? 3 : 2;
+    const std::size_t files = 2 + (record.residue ? 1 : 0) + (record.page ? 1 : 0);
     if (problems.empty()) {
         out << "  result: VERIFIED (" << files << " of " << files << " files match"
             << (again ? ", and the input reprocesses to the recorded output" : "") << ")\n";

@@ -147,8 +147,12 @@ TEST_F(Command, OneFileWithReportRecordAndResidue) {
           std::string("<tr class=\"off\"><th>Graphic equalizer</th>")}) {
         EXPECT_NE(page.find(part), std::string::npos) << part;
     }
-    EXPECT_NE(record.find("\"html_report\": \"" + fs::absolute(path("out.report.html")).string()),
-              std::string::npos);
+    EXPECT_NE(record.find("\"html_report\": {\n    \"path\": \"" +
+                          fs::absolute(path("out.report.html")).string() +
+                          "\",\n    \"bytes\": " + std::to_string(page.size()) +
+                          ",\n    \"sha256\": \"" + cli::sha256Hex(page.data(), page.size())),
+              std::string::npos)
+        << record;
     const Outcome plain = veltrano("process " + in + " -o " + path("plain.wav") + " --no-html");
     ASSERT_EQ(plain.status, 0) << plain.err;
     EXPECT_FALSE(fs::exists(path("plain.report.html")));

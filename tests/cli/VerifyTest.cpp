@@ -79,6 +79,8 @@ TEST_F(Verify, UntouchedBatchVerifiesAndEveryChangeIsNamed) {
     Outcome run = veltrano("verify " + path("out"));
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("2 of 2 records verified"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("result: VERIFIED (4 of 4 files match)"), std::string::npos)
+        << run.out; // input, output, residue and the case report
 
     // The recorded setting, run again, gives the recorded output and residue bit for bit; its
     // scratch files are gone and nothing was added beside the evidence.
@@ -114,6 +116,16 @@ TEST_F(Verify, UntouchedBatchVerifiesAndEveryChangeIsNamed) {
         << run.out;
     EXPECT_NE(run.out.find("1 of 2 records verified"), std::string::npos) << run.out;
     write(path("out/b.wav"), original);
+
+    // A case report edited after the fact.
+    const std::string page = read(path("out/a.report.html"));
+    write(path("out/a.report.html"), page + "<!-- -->");
+    run = veltrano("verify " + path("out/a.record.json"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("report    CHANGED     " + path("out/a.report.html")), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("result: NOT VERIFIED (report changed)"), std::string::npos) << run.out;
+    write(path("out/a.report.html"), page);
 
     // A changed input: named, and not reprocessed.
     std::string input = read(path("in/a.wav"));
