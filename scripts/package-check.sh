@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the Debian package and checks it without installing it: the files it holds, its
+# Builds the Debian package and checks it without installing it: lintian, the files it holds, its
 # declared dependencies, and, from a copy extracted into a scratch folder, that the program runs
 # the demo with the packaged recording, the manual page renders, the bash completion completes,
 # and a host loads the packaged plug-in.
@@ -23,7 +23,7 @@ fail() {
 step "configure and build in $build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
       -DVELTRANO_TESTS=ON >/dev/null
-cmake --build "$build" -j "$jobs" --target VeltranoVST veltrano vst-inspect
+cmake --build "$build" -j "$jobs" --target VeltranoVST veltrano vst-inspect debian_changelog
 build_done=$SECONDS
 
 step "cpack -G DEB"
@@ -39,9 +39,18 @@ echo "$contents"
 for path in /usr/bin/veltrano /usr/lib/vst/VeltranoVST.so /usr/lib/vst/VeltranoVST.html \
             /usr/share/veltrano/VeltranoVST.html /usr/share/veltrano/speech-hum-noise.wav \
             /usr/share/doc/veltrano/VeltranoVST.html /usr/share/doc/veltrano/copyright \
+            /usr/share/doc/veltrano/changelog.gz \
             /usr/share/man/man1/veltrano.1.gz /usr/share/bash-completion/completions/veltrano; do
     grep -q " \.$path\( ->\|$\)" <<<"$contents" || fail "the package lacks $path"
 done
+
+step "lintian"
+# Debian's own checks of a package; the one warning left is CPack's ldconfig call (see
+# cmake/Package.cmake).
+lint=$(lintian --tag-display-limit 0 "$deb" 2>&1 | grep -v "running with root privileges" || true)
+echo "$lint"
+unexpected=$(grep -E "^[EW]:" <<<"$lint" | grep -v "maintscript-calls-ldconfig" || true)
+[ -z "$unexpected" ] || fail "lintian: $unexpected"
 
 step "control"
 dpkg-deb -I "$deb"

@@ -40,6 +40,7 @@ packages=(
     python3-jsonschema
     parallel
     dpkg-dev
+    lintian
     man-db
     groff-base
     wine
