@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # What the case report costs, from one run each (figures are noisy; compare ratios):
-#   report-cost.sh PROGRAM time [MINUTES]   a stereo 44.1 kHz file of MINUTES (default 10)
-#                                           processed with a residue, with and without the
-#                                           report: elapsed and CPU seconds and their ratio
+#   report-cost.sh PROGRAM time [MINUTES [RUNS]]   a stereo 44.1 kHz file of MINUTES (default
+#                                           10) processed with a residue, with and without the
+#                                           report, RUNS times each in turn (default 3): the
+#                                           medians of elapsed and CPU seconds and their ratio
 #   report-cost.sh PROGRAM memory HOURS...  a mono 22.05 kHz file of each length processed
 #                                           with the report and a residue: peak resident size
 # Needs sox and GNU time; works in a scratch folder under ${TMPDIR:-/tmp}, removed at the end.
@@ -27,14 +28,22 @@ run() { # label, then the program's arguments; prints "label elapsed cpu peak-kB
 case $mode in
 time)
     minutes=${1:-10}
+    runs=${2:-3}
     sox -n -r 44100 -c 2 -b 16 in.wav synth "$((minutes * 60))" pinknoise vol 0.3
-    with=$(run with process in.wav -o a.wav --residue ra.wav "${settings[@]}")
-    without=$(run without process in.wav -o b.wav --residue rb.wav --no-html "${settings[@]}")
     echo "$minutes min stereo 44.1 kHz, with residue: elapsed s, CPU s, peak kB"
-    echo "  $with"
-    echo "  $without"
-    read -r _ e1 c1 _ <<<"$with"
-    read -r _ e0 c0 _ <<<"$without"
+    for ((i = 0; i < runs; ++i)); do
+        run with process in.wav -o a.wav --residue ra.wav "${settings[@]}" | tee -a with
+        run without process in.wav -o b.wav --residue rb.wav --no-html "${settings[@]}" |
+            tee -a without
+        rm -f a.* ra.wav b.* rb.wav
+    done
+    median() { # column of a file
+        sort -n -k "$2" "$1" | awk -v c="$2" '{ v[NR] = $c } END { print v[int((NR + 1) / 2)] }'
+    }
+    e1=$(median with 2)
+    c1=$(median with 3)
+    e0=$(median without 2)
+    c0=$(median without 3)
     awk -v e1="$e1" -v e0="$e0" -v c1="$c1" -v c0="$c0" 'BEGIN {
         printf "  report adds %.1f %% elapsed, %.1f %% CPU\n", 100 * (e1 - e0) / e0, 100 * (c1 - c0) / c0 }' 
     ;;
