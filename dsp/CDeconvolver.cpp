@@ -272,8 +272,10 @@ constexpr Kernels kAvx{predictAvx, updatePredictAvx, updateAvx};
 
 // GCC 12's AVX-512 intrinsics pass an undefined vector as the unused merge operand, which its
 // uninitialised-value analysis reports once they are inlined.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 // Lanes 0-15 in a, reduced in the order of sumLanes.
 VELTRANO_AVX512 inline float sumLanesAvx512(__m512 a) {
@@ -332,7 +334,9 @@ VELTRANO_AVX512 void updateAvx512(float* taps, const float* x, unsigned count, f
     updateTail(taps, x, body, count, gain);
 }
 
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 #undef VELTRANO_AVX512
 
 constexpr Kernels kAvx512{predictAvx512, updatePredictAvx512, updateAvx512};

@@ -136,21 +136,20 @@ int CHumClass::process(const float* input, float* output, unsigned count, unsign
     const float whole = std::floor(x);
     const float d = x - whole;
     auto p = static_cast<unsigned>(whole);
-    auto i = static_cast<int>(std::floor(10.0f * d + 0.5f));
+    auto i = static_cast<int>(std::floor(static_cast<float>(fractionCount) * d + 0.5f));
     if (i == 0) {
         p -= 1;
-        i = 10;
+        i = fractionCount;
     }
     if (!delayFilter.isStateReady() ||
         delayFilter.getTaps().size() != static_cast<unsigned>(tapCount)) {
         continuedPeriod = 0; // the tap exchange below starts a new filter history
     }
     // The fraction seldom changes: the same table again changes nothing.
-    if (delayTaps[10 - i] != loadedDelayTaps || continuedPeriod == 0) {
+    const float* table = delayTaps[fractionCount - i];
+    if (table != loadedDelayTaps || continuedPeriod == 0) {
         loadedDelayTaps =
-            delayFilter.updateTaps(delayTaps[10 - i], static_cast<unsigned>(tapCount)) == 0
-                ? delayTaps[10 - i]
-                : nullptr;
+            delayFilter.updateTaps(table, static_cast<unsigned>(tapCount)) == 0 ? table : nullptr;
     }
 
     if (p > maxPeriod) {

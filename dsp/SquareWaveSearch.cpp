@@ -1019,8 +1019,10 @@ VELTRANO_TARGET_AVX void SquareWaveSearch::stepsAvx(const Group* groups, unsigne
 
 // GCC 12's AVX-512 intrinsics pass an undefined vector as the unused merge operand, which its
 // flow analysis reports as maybe uninitialized.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 namespace {
 
@@ -1310,6 +1312,8 @@ VELTRANO_TARGET_AVX512 void SquareWaveSearch::stepsAvx512(const Group* groups, u
     }
 }
 
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 
 #endif

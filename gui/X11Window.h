@@ -98,7 +98,6 @@ private:
     bool directCopy_ = false;              // the server's format is 0x00RRGGBB in host byte order
     std::uint32_t alphaBits_ = 0;          // set in every pixel (opaque alpha of a 32-bit visual)
     int errorCount_ = 0;                   // errors counted by the trap
-    int trapDepth_ = 0;                    // ErrorTraps alive for this window
 
     CTextEdit* editedField_ = nullptr; // the field of the open edit box; null when none
     std::string typed_;                // UTF-8, at most CTextEdit::kMaxLength bytes
