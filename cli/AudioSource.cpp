@@ -27,6 +27,24 @@ std::mutex& sndfileLock() {
     return lock;
 }
 
+std::string sndfileFormatName(int format) {
+    SF_FORMAT_INFO major{};
+    major.format = format & SF_FORMAT_TYPEMASK;
+    SF_FORMAT_INFO sub{};
+    sub.format = format & SF_FORMAT_SUBMASK;
+    std::string name;
+    if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &major, sizeof major) == 0 && major.name) {
+        name = major.name;
+    }
+    if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &sub, sizeof sub) == 0 && sub.name) {
+        if (!name.empty()) {
+            name += ", ";
+        }
+        name += sub.name;
+    }
+    return name;
+}
+
 namespace {
 
 // Decoder messages kept per file; beyond that they are only counted.

@@ -30,6 +30,10 @@ namespace cli {
 // and the reading of its error happen under this lock.
 std::mutex& sndfileLock();
 
+// libsndfile's name of a format code, container and encoding: "WAV (Microsoft), 32 bit float"
+// (the parts it cannot name are left out).
+std::string sndfileFormatName(int format);
+
 struct SourceError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };

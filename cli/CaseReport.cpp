@@ -40,7 +40,7 @@ constexpr double kPlotTop = 10.0;
 
 // Evenly spaced "nice" ticks (1, 2 or 5 times a power of ten) from lo to hi, at most about
 // `most` of them.
-std::vector<double> ticks(double lo, double hi, int most, double* stepOut = nullptr) {
+std::vector<double> ticks(double lo, double hi, int most, double* stepOut) {
     std::vector<double> out;
     if (!(hi > lo) || !std::isfinite(lo) || !std::isfinite(hi)) {
         return out;
@@ -57,9 +57,7 @@ std::vector<double> ticks(double lo, double hi, int most, double* stepOut = null
     for (double t = std::ceil(lo / step - 1e-9) * step; t <= hi + step * 1e-9; t += step) {
         out.push_back(std::fabs(t) < step * 1e-9 ? 0.0 : t);
     }
-    if (stepOut != nullptr) {
-        *stepOut = step;
-    }
+    *stepOut = step;
     return out;
 }
 
@@ -92,6 +90,12 @@ std::string tickText(double value, double step) {
     return number(value, decimals);
 }
 
+std::string rect(const char* cls, double x, double y, double width, double height) {
+    return std::string("<rect") + (cls != nullptr ? std::string(" class=\"") + cls + "\"" : "") +
+           " x=\"" + number(x, 1) + "\" y=\"" + number(y, 1) + "\" width=\"" + number(width, 1) +
+           "\" height=\"" + number(height, 1) + "\"/>";
+}
+
 std::string dataUri(const std::vector<std::uint8_t>& png) {
     return "data:image/png;base64," + base64(png);
 }
@@ -105,9 +109,8 @@ public:
         svg = "<svg class=\"plot\" id=\"" + id + "\" viewBox=\"0 0 " + number(kViewWidth, 0) + " " +
               number(total, 0) + "\" role=\"img\" aria-label=\"" + htmlEscape(label) +
               "\">\n<title>" + htmlEscape(label) + "</title>\n";
-        svg += "<clipPath id=\"" + id + "-area\"><rect x=\"" + number(kPlotLeft, 1) + "\" y=\"" +
-               number(kPlotTop, 1) + "\" width=\"" + number(kPlotWidth, 1) + "\" height=\"" +
-               number(height, 1) + "\"/></clipPath>\n";
+        svg += "<clipPath id=\"" + id + "-area\">" +
+               rect(nullptr, kPlotLeft, kPlotTop, kPlotWidth, height) + "</clipPath>\n";
         clip = "url(#" + id + "-area)";
     }
 
@@ -169,9 +172,7 @@ public:
     }
 
     std::string finish() {
-        svg += "<rect class=\"frame\" x=\"" + number(kPlotLeft, 1) + "\" y=\"" +
-               number(kPlotTop, 1) + "\" width=\"" + number(kPlotWidth, 1) + "\" height=\"" +
-               number(height, 1) + "\"/>\n</svg>\n";
+        svg += rect("frame", kPlotLeft, kPlotTop, kPlotWidth, height) + "\n</svg>\n";
         return svg;
     }
 
@@ -195,6 +196,9 @@ private:
     std::string clip;
 };
 
+// The analyses shown, each with its role ("input", "output", "residue").
+using Lanes = std::vector<std::pair<std::string, const SignalOverview*>>;
+
 // The spectrograms' shared colour scale: the top a multiple of 10 dB above the strongest power
 // of any of them, 100 dB deep.
 struct DbScale {
@@ -202,9 +206,9 @@ struct DbScale {
     double top;
 };
 
-DbScale commonScale(const std::vector<const SignalOverview*>& overviews) {
+DbScale commonScale(const Lanes& lanes) {
     double strongest = SignalOverview::kSilenceDb;
-    for (const SignalOverview* overview : overviews) {
+    for (const auto& [role, overview] : lanes) {
         for (std::size_t c = 0; c < overview->columnCount(); ++c) {
             const float* p = overview->columnPower(c);
             const float most = *std::max_element(p, p + SignalOverview::kBins);
@@ -241,8 +245,7 @@ std::string spectrogramPlot(const std::string& role, const SignalOverview& overv
              "\" width=\"14\" height=\"" + number(height, 1) +
              "\" preserveAspectRatio=\"none\" href=\"" +
              dataUri(colourBarPng(scale.floor, scale.top, 1, 128)) + "\"/>\n");
-    plot.add("<rect class=\"frame\" x=\"" + number(barX, 1) + "\" y=\"" + number(kPlotTop, 1) +
-             "\" width=\"14\" height=\"" + number(height, 1) + "\"/>\n");
+    plot.add(rect("frame", barX, kPlotTop, 14.0, height) + "\n");
     for (double db = scale.floor; db <= scale.top + 1e-9; db += 20.0) {
         const double at = plot.y(db, scale.floor, scale.top);
         plot.add(Plot::line(barX + 14.0, at, barX + 18.0, at, "axis"));
@@ -290,7 +293,7 @@ std::string levelPlot(const SignalOverview& input, const SignalOverview& output,
 
 // The waveform lanes' common half-height: the smallest power of two (at most 4, at least 2^-10)
 // at or above the largest sample of any lane, so quiet recordings still show their shape.
-double waveformRange(const std::vector<std::pair<std::string, const SignalOverview*>>& lanes) {
+double waveformRange(const Lanes& lanes) {
     double peak = 0.0;
     for (const auto& lane : lanes) {
         for (std::size_t c = 0; c < lane.second->columnCount(); ++c) {
@@ -305,14 +308,13 @@ double waveformRange(const std::vector<std::pair<std::string, const SignalOvervi
     return range;
 }
 
-std::string waveformPlot(const std::vector<std::pair<std::string, const SignalOverview*>>& lanes,
-                         double duration) {
+// `range`: waveformRange(lanes).
+std::string waveformPlot(const Lanes& lanes, double range, double duration) {
     constexpr double kLane = 64.0;
     constexpr double kGap = 8.0;
     const double height = static_cast<double>(lanes.size()) * (kLane + kGap) - kGap;
     Plot plot("waveform", "Waveform overview (lowest and highest sample per column)", height,
               duration);
-    const double range = waveformRange(lanes);
     plot.timeAxis(true);
     const char* colours[] = {kInputColour, kOutputColour, kResidueColour};
     for (std::size_t lane = 0; lane < lanes.size(); ++lane) {
@@ -323,21 +325,25 @@ std::string waveformPlot(const std::vector<std::pair<std::string, const SignalOv
             return middle - std::clamp(v / range, -1.0, 1.0) * (kLane / 2.0);
         };
         const double columnSeconds = static_cast<double>(o.columnFrames()) / o.sampleRate();
-        std::string upper;
-        std::string lower;
-        for (std::size_t c = 0; c < o.columnCount(); ++c) {
+        // The outline: the highs left to right, then the lows right to left.
+        std::string outline;
+        const auto edge = [&](std::size_t c, bool high) {
             const double t0 = static_cast<double>(c) * columnSeconds;
             const double t1 = std::min(duration, t0 + columnSeconds);
-            const std::string hi = number(at(o.columnMax(c)), 1);
-            upper +=
-                number(plot.x(t0), 1) + "," + hi + " " + number(plot.x(t1), 1) + "," + hi + " ";
-            const std::string lo = number(at(o.columnMin(c)), 1);
-            lower = number(plot.x(t1), 1) + "," + lo + " " + number(plot.x(t0), 1) + "," + lo +
-                    " " + lower;
+            const std::string v = number(at(high ? o.columnMax(c) : o.columnMin(c)), 1);
+            const std::string first = number(plot.x(high ? t0 : t1), 1);
+            const std::string second = number(plot.x(high ? t1 : t0), 1);
+            outline += first + "," + v + " " + second + "," + v + " ";
+        };
+        for (std::size_t c = 0; c < o.columnCount(); ++c) {
+            edge(c, true);
+        }
+        for (std::size_t c = o.columnCount(); c-- > 0;) {
+            edge(c, false);
         }
         plot.add(Plot::line(kPlotLeft, middle, kPlotLeft + kPlotWidth, middle, "grid"));
         plot.add("<polygon class=\"wave\" clip-path=\"" + plot.clipReference() + "\" fill=\"" +
-                 colours[lane % 3] + "\" points=\"" + upper + lower + "\"/>\n");
+                 colours[lane % 3] + "\" points=\"" + outline + "\"/>\n");
         if (range >= 1.0) {
             plot.add(Plot::line(kPlotLeft, at(1.0), kPlotLeft + kPlotWidth, at(1.0), "fullscale"));
             plot.add(
@@ -543,11 +549,6 @@ footer { margin-top: 24px; color: #555; font-size: 9pt; border-top: 1px solid #b
 
 } // namespace
 
-std::string htmlReportPathFor(const std::string& output) {
-    const std::filesystem::path p(output);
-    return ((p.parent_path() / p.stem()).string()) + ".report.html";
-}
-
 std::string shellWord(const std::string& text) {
     const bool safe = !text.empty() && std::all_of(text.begin(), text.end(), [](unsigned char c) {
         return std::isalnum(c) || c == '/' || c == '.' || c == '_' || c == '-' || c == '+' ||
@@ -722,16 +723,11 @@ std::string caseReportHtml(const CaseReportInputs& inputs) {
     }
 
     html += "<h2>Spectrograms</h2>\n";
-    std::vector<std::pair<std::string, const SignalOverview*>> shown = {{"input", inputs.input},
-                                                                        {"output", inputs.output}};
+    Lanes shown = {{"input", inputs.input}, {"output", inputs.output}};
     if (inputs.residue != nullptr) {
         shown.emplace_back("residue", inputs.residue);
     }
-    std::vector<const SignalOverview*> all;
-    for (const auto& entry : shown) {
-        all.push_back(entry.second);
-    }
-    const DbScale scale = commonScale(all);
+    const DbScale scale = commonScale(shown);
     const std::size_t spanWindows =
         inputs.input->columnCount() > 0
             ? static_cast<std::size_t>(inputs.input->columnFrames() / SignalOverview::kHop)
@@ -761,7 +757,7 @@ std::string caseReportHtml(const CaseReportInputs& inputs) {
                 (range >= 1.0 ? "&#177;" + number(range, 0) + " (dashed lines at full scale)"
                               : "&#177;" + number(range, range >= 0.01 ? 3 : 5) + ", " +
                                     number(20.0 * std::log10(range), 1) + " dBFS") +
-                "</figcaption>\n" + waveformPlot(shown, duration) + "</figure>\n";
+                "</figcaption>\n" + waveformPlot(shown, range, duration) + "</figure>\n";
     }
     if (inputs.hum != nullptr && inputs.hum->size() > 0) {
         html += "<figure>\n<figcaption>Hum frequency tracked over time" +

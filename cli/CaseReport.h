@@ -32,9 +32,6 @@ struct CaseReportInputs {
 // missing.
 std::string caseReportHtml(const CaseReportInputs& inputs);
 
-// "x.wav" -> "x.report.html".
-std::string htmlReportPathFor(const std::string& output);
-
 // A word for a POSIX shell: unchanged when it holds only safe characters, else single-quoted.
 std::string shellWord(const std::string& text);
 

@@ -40,13 +40,6 @@ namespace cli {
 
 namespace {
 
-// libsndfile keeps the error of a failed open in one global: opens and the reading of that
-// error happen under one lock (shared with the reading side), so that parallel jobs report
-// their own errors.
-std::mutex& openLock() {
-    return sndfileLock();
-}
-
 // Raised inside a job; its text becomes the job's error.
 struct JobFailure {
     std::string message;
@@ -59,24 +52,6 @@ struct JobFailure {
 std::string withoutExtension(const std::string& path) {
     const fs::path p(path);
     return (p.parent_path() / p.stem()).string();
-}
-
-std::string formatName(int format) {
-    SF_FORMAT_INFO major{};
-    major.format = format & SF_FORMAT_TYPEMASK;
-    SF_FORMAT_INFO sub{};
-    sub.format = format & SF_FORMAT_SUBMASK;
-    std::string name;
-    if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &major, sizeof major) == 0 && major.name) {
-        name = major.name;
-    }
-    if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &sub, sizeof sub) == 0 && sub.name) {
-        if (!name.empty()) {
-            name += ", ";
-        }
-        name += sub.name;
-    }
-    return name;
 }
 
 std::string writeFailure(int error) {
@@ -166,7 +141,9 @@ void writeText(const std::string& path, const std::string& text) {
 class AudioWriter {
 public:
     AudioWriter(const std::string& path, SF_INFO info) {
-        const std::lock_guard<std::mutex> guard(openLock());
+        // libsndfile keeps the error of a failed open in one global, shared with the reading
+        // side: parallel jobs report their own errors.
+        const std::lock_guard<std::mutex> guard(sndfileLock());
         file = sf_open(path.c_str(), SFM_WRITE, &info);
         if (file == nullptr) {
             fail("cannot write in " + fs::path(path).parent_path().string() + ": " +
@@ -314,6 +291,10 @@ std::string recordPathFor(const std::string& output) {
     return withoutExtension(output) + ".record.json";
 }
 
+std::string htmlReportPathFor(const std::string& output) {
+    return withoutExtension(output) + ".report.html";
+}
+
 std::string programVersion() {
     return VELTRANO_VERSION;
 }
@@ -391,11 +372,11 @@ JobResult runJob(const Job& job, const JobOptions& options,
                 result.warnings.push_back(
                     "the input's format (" + about.container + ", " + about.codec +
                     ") is not a lossless one that can be written; written as " +
-                    formatName(outInfo.format) + " instead");
+                    sndfileFormatName(outInfo.format) + " instead");
             }
         }
         if (!sf_format_check(&outInfo)) {
-            fail("output format " + formatName(outInfo.format) + " cannot be written");
+            fail("output format " + sndfileFormatName(outInfo.format) + " cannot be written");
         }
 
         Restorer restorer(options.settings, rate, channelCount);
@@ -432,8 +413,7 @@ JobResult runJob(const Job& job, const JobOptions& options,
         std::unique_ptr<SignalOverview> residueOverview;
         std::unique_ptr<ValueTrack> humTrack;
         if (options.htmlReport) {
-            const std::uint64_t expected =
-                source->declaredFrames() > 0 ? static_cast<std::uint64_t>(declared) : 0;
+            const std::uint64_t expected = source->declaredFrames();
             inputOverview = std::make_unique<SignalOverview>(rate, channelCount, expected);
             outputOverview = std::make_unique<SignalOverview>(rate, channelCount, expected);
             if (residueWriter) {
@@ -578,7 +558,7 @@ JobResult runJob(const Job& job, const JobOptions& options,
             json.string("path", absolute(job.input));
             json.integer("bytes", static_cast<std::int64_t>(inputBytes));
             json.string("sha256", inputHash);
-            json.string("format", about.sndfileFormat != 0 ? formatName(about.sndfileFormat)
+            json.string("format", about.sndfileFormat != 0 ? sndfileFormatName(about.sndfileFormat)
                                                            : about.container + ", " + about.codec);
             json.string("container", about.container);
             json.string("codec", about.codec);
@@ -598,7 +578,7 @@ JobResult runJob(const Job& job, const JobOptions& options,
             json.string("path", absolute(job.output));
             json.integer("bytes", static_cast<std::int64_t>(outputBytes));
             json.string("sha256", outputHash);
-            json.string("format", formatName(outInfo.format));
+            json.string("format", sndfileFormatName(outInfo.format));
             levelsJson(json, result.output);
             json.endObject();
             if (residueFile) {

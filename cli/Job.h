@@ -62,9 +62,11 @@ struct JobResult {
     Levels output;
 };
 
-// The report and record paths beside an output: "x.wav" -> "x.report.txt", "x.record.json".
+// The report, record and case report paths beside an output: "x.wav" -> "x.report.txt",
+// "x.record.json", "x.report.html".
 std::string reportPathFor(const std::string& output);
 std::string recordPathFor(const std::string& output);
+std::string htmlReportPathFor(const std::string& output);
 
 // Processes one job; never throws. `progress` gets the fraction done (0 ... 1).
 JobResult runJob(const Job& job, const JobOptions& options,

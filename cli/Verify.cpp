@@ -1,5 +1,6 @@
 #include "cli/Verify.h"
 
+#include "cli/AudioSource.h"
 #include "cli/Job.h"
 #include "cli/Settings.h"
 #include "cli/Sha256.h"
@@ -260,19 +261,6 @@ public:
 private:
     fs::path folder;
 };
-
-std::string sndfileFormatName(int format) {
-    SF_FORMAT_INFO major{};
-    major.format = format & SF_FORMAT_TYPEMASK;
-    SF_FORMAT_INFO sub{};
-    sub.format = format & SF_FORMAT_SUBMASK;
-    if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &major, sizeof major) != 0 ||
-        sf_command(nullptr, SFC_GET_FORMAT_INFO, &sub, sizeof sub) != 0 || !major.name ||
-        !sub.name) {
-        return {};
-    }
-    return std::string(major.name) + ", " + sub.name;
-}
 
 // How far two recordings are apart, sample by sample.
 struct Difference {

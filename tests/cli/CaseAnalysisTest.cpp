@@ -2,6 +2,7 @@
 // the spectrogram picture.
 #include "cli/CaseAnalysis.h"
 #include "cli/CaseReport.h"
+#include "cli/Job.h"
 
 #include <gtest/gtest.h>
 
