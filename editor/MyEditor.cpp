@@ -170,7 +170,8 @@ public:
         std::optional<std::string> chosen;
         if (plugin.openFileSelector(&select)) {
             if (select.returnPath != nullptr && select.returnPath[0] != '\0') {
-                chosen = std::string(select.returnPath, strnlen(select.returnPath, kMaxPath));
+                chosen =
+                    std::string(select.returnPath, strnlen(select.returnPath, MyEditor::kMaxPath));
             }
             plugin.closeFileSelector(&select);
         }
@@ -178,8 +179,6 @@ public:
     }
 
 private:
-    static constexpr std::size_t kMaxPath = MyEditor::kMaxPath;
-
     template <std::size_t N>
     static void copyText(char (&to)[N], const std::string& text) {
         const std::size_t n = std::min(text.size(), N - 1);
@@ -734,10 +733,6 @@ bool MyEditor::onKeyDown(VstKeyCode& key) {
     return frame != nullptr && frame->keyDown(keyEventOf(key));
 }
 
-bool MyEditor::onKeyUp(VstKeyCode& key) {
-    return frame != nullptr && frame->keyUp(keyEventOf(key));
-}
-
 bool MyEditor::onWheel(float distance) {
     if (frame == nullptr) {
         return false;
@@ -766,9 +761,7 @@ void MyEditor::doIdleStuff() {
     }
     idle(); // applies what waits and lets the window paint
     nextIdleTime = now + 100;
-    inIdle = true;
     plugin->masterIdle();
-    inIdle = false;
 }
 
 bool MyEditor::installFolderPath(std::string_view fileName, std::string& path) {

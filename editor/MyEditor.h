@@ -118,8 +118,8 @@ public:
     void setParameter(VstInt32 index, float value) override;
     // Keys the host passes on go to the control holding the focus (the last one clicked): the
     // sliders take the arrow keys, Page Up/Down, Home and End. True when a control took it.
+    // No control takes key releases (AEffEditor::onKeyUp answers false).
     bool onKeyDown(VstKeyCode& key) override;
-    bool onKeyUp(VstKeyCode& key) override;
     // The wheel turned `distance` notches, for the control under the pointer.
     bool onWheel(float distance) override;
     // For a platform whose controls track the mouse in a loop of their own: keeps the window
@@ -218,7 +218,6 @@ private:
 
     Desktop desktop = Desktop::system();
     std::uint32_t nextIdleTime = 0; // tick count; see doIdleStuff
-    bool inIdle = false;            // set while doIdleStuff calls the host
 
     // Shared with other threads.
     std::atomic<bool> opened{false};

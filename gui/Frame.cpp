@@ -109,11 +109,6 @@ bool CFrame::keyDown(const KeyEvent& event) {
     return focus_ != nullptr && focus_->isVisible() && focus_->onKeyDown(event);
 }
 
-bool CFrame::keyUp(const KeyEvent& event) {
-    (void)event;
-    return false;
-}
-
 void CFrame::mouseMoved(Point where, int buttons) {
     if (captured_ != nullptr) {
         captured_->onMouseMoved({where, buttons});

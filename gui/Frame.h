@@ -53,7 +53,6 @@ public:
     // A key (from the platform window or the host): offered to the view holding the keyboard
     // focus, which is the last view pressed; true when it took it. No view takes key releases.
     bool keyDown(const KeyEvent& event);
-    bool keyUp(const KeyEvent& event);
 
     Rect bounds() const { return {0, 0, surface_.width(), surface_.height()}; }
     const Surface& surface() const { return surface_; }

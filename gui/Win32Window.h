@@ -56,7 +56,6 @@ public:
     std::optional<Point> pointer() override;
 
     // The window's HWND; null once destroyed (by us or with the host's window).
-    void* handle() const { return window_; }
     void* nativeHandle() const override { return window_; }
     // The open edit box's HWND; null when none.
     void* editBox() const { return edit_; }

@@ -13,6 +13,22 @@ extern char** environ;
 
 namespace platform {
 
+namespace {
+
+// The program followed by the arguments, ending in null, as exec takes them; they point into
+// the strings given.
+std::vector<char*> argvOf(const std::string& program, const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    return argv;
+}
+
+} // namespace
+
 std::string findProgram(std::string_view name) {
     const char* path = std::getenv("PATH");
     std::string_view folders = path != nullptr ? path : "";
@@ -39,12 +55,7 @@ std::optional<pid_t> spawn(const std::string& program, const std::vector<std::st
     if (outputFd >= 0) {
         posix_spawn_file_actions_adddup2(&actions, outputFd, STDOUT_FILENO);
     }
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
+    std::vector<char*> argv = argvOf(program, arguments);
     pid_t child = 0;
     const int spawned =
         posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
@@ -57,12 +68,7 @@ std::optional<pid_t> spawn(const std::string& program, const std::vector<std::st
 
 bool spawnDetached(const std::string& program, const std::vector<std::string>& arguments) {
     // Everything is prepared before fork: between fork and exec only async-signal-safe calls.
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
+    std::vector<char*> argv = argvOf(program, arguments);
     const pid_t child = fork();
     if (child < 0) {
         return false;
