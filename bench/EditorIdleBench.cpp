@@ -69,16 +69,10 @@ int main(int argc, char** argv) {
     }
     harness.host.setParameter(kHumFilter, 1.0f); // so the output differs from the input
     // Input and Output on, each click waited for until the server shows its lamp changed.
-    for (const int y : {104, 125}) {
-        const gui::Surface before = harness.grab(93, y - 10, 22, 21);
-        harness.click(104, y);
-        const bool lit = harness.idleUntil([&] {
-            const gui::Surface now = harness.grab(93, y - 10, 22, 21);
-            return !std::equal(now.data(), now.data() + 22 * 21, before.data());
-        });
-        if (!lit) {
+    for (const Area& button : {kInputButton, kOutputButton}) {
+        if (!harness.clickUntilChanged(button)) {
             std::fprintf(stderr, "EditorIdleBench: the spectrum button at y %d did not switch\n",
-                         y);
+                         button.y());
             return 1;
         }
     }

@@ -113,7 +113,7 @@ int reduce(double x, double& y0, double& y1) {
         return -1;
     }
     const double ax = x < 0.0 ? -x : x;
-    const int n = static_cast<int>(ax * kInvPio2 + 0.5);
+    const int n = nearest(ax * kInvPio2);
     const auto fn = static_cast<double>(n);
     // Cody and Waite's reduction with pi/2 in 33-bit pieces: a second and third piece only
     // where the first subtraction cancelled that many leading bits.
@@ -143,6 +143,20 @@ int reduce(double x, double& y0, double& y1) {
         return (-n) & 3;
     }
     return n & 3;
+}
+
+// sin(n pi/2 + y0 + y1) for the quadrant n mod 4 and the remainder reduce() gives.
+double sinInQuadrant(int quadrant, double y0, double y1) {
+    switch (quadrant) {
+    case 0:
+        return sinKernel(y0, y1);
+    case 1:
+        return cosKernel(y0, y1);
+    case 2:
+        return -sinKernel(y0, y1);
+    default:
+        return -cosKernel(y0, y1);
+    }
 }
 
 // e^(x + y) for a correction y much smaller than x, with x already checked for range.
@@ -218,35 +232,16 @@ void exactProduct(double a, double b, double& hi, double& lo) {
 double sin(double x) {
     double y0 = 0.0;
     double y1 = 0.0;
-    switch (reduce(x, y0, y1)) {
-    case 0:
-        return sinKernel(y0, y1);
-    case 1:
-        return cosKernel(y0, y1);
-    case 2:
-        return -sinKernel(y0, y1);
-    case 3:
-        return -cosKernel(y0, y1);
-    default:
-        return kNaN;
-    }
+    const int quadrant = reduce(x, y0, y1);
+    return quadrant < 0 ? kNaN : sinInQuadrant(quadrant, y0, y1);
 }
 
+// cos(x) = sin(x + pi/2): one quadrant further on.
 double cos(double x) {
     double y0 = 0.0;
     double y1 = 0.0;
-    switch (reduce(x, y0, y1)) {
-    case 0:
-        return cosKernel(y0, y1);
-    case 1:
-        return -sinKernel(y0, y1);
-    case 2:
-        return -cosKernel(y0, y1);
-    case 3:
-        return sinKernel(y0, y1);
-    default:
-        return kNaN;
-    }
+    const int quadrant = reduce(x, y0, y1);
+    return quadrant < 0 ? kNaN : sinInQuadrant((quadrant + 1) & 3, y0, y1);
 }
 
 double exp(double x) {
@@ -266,16 +261,16 @@ double exp10(double x) {
     if (x != x) {
         return x;
     }
-    // x ln 10 = hi + lo to about 100 bits: the exact product with the leading piece, plus the
-    // product with the trailing one.
-    double hi = 0.0;
-    double lo = 0.0;
     if (x > 400.0) {
         return kInfinity;
     }
     if (x < -400.0) {
         return 0.0;
     }
+    // x ln 10 = hi + lo to about 100 bits: the exact product with the leading piece, plus the
+    // product with the trailing one.
+    double hi = 0.0;
+    double lo = 0.0;
     exactProduct(x, kLn10Hi, hi, lo);
     lo = lo + x * kLn10Lo;
     const double sum = hi + lo;

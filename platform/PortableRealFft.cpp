@@ -15,7 +15,6 @@
 #include "common/PortableMath.h"
 #include "platform/RealFft.h"
 
-#include <cmath>
 #include <numbers>
 #include <stdexcept>
 

@@ -18,7 +18,6 @@
 #include "platform/CpuFeatures.h"
 #include "platform/RealFft.h"
 
-#include <cmath>
 #include <cstring>
 #include <numbers>
 #include <stdexcept>

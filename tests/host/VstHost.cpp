@@ -27,45 +27,53 @@ VstHost* hostFor(AEffect* effect) {
     return loadingHost;
 }
 
-} // namespace
-
+// The platform's loader.
 #ifdef _WIN32
 
-VstHost::VstHost(const std::string& libraryPath) {
-    library = reinterpret_cast<void*>(LoadLibraryA(libraryPath.c_str()));
+void* loadLibrary(const std::string& path, std::string& error) {
+    void* library = reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
     if (library == nullptr) {
-        loadError = "LoadLibrary failed with error " + std::to_string(GetLastError());
+        error = "LoadLibrary failed with error " + std::to_string(GetLastError());
     }
+    return library;
 }
 
-VstHost::~VstHost() {
-    if (plugin != nullptr) {
-        close();
-    }
-    if (library != nullptr) {
-        FreeLibrary(static_cast<HMODULE>(library));
-    }
+void freeLibrary(void* library) {
+    FreeLibrary(static_cast<HMODULE>(library));
 }
-
-namespace {
 
 VstPluginMainProc findEntry(void* library, const char* entryName) {
     return reinterpret_cast<VstPluginMainProc>(
         reinterpret_cast<void (*)()>(GetProcAddress(static_cast<HMODULE>(library), entryName)));
 }
 
-} // namespace
-
 #else
 
-VstHost::VstHost(const std::string& libraryPath) {
+void* loadLibrary(const std::string& path, std::string& error) {
     // Kept mapped after dlclose, as many hosts keep their plug-ins: the libraries a plug-in
     // pulls in may hold caches of their own (FFTW's planner) that only a process exit frees.
-    library = dlopen(libraryPath.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (library == nullptr) {
         const char* message = dlerror();
-        loadError = message != nullptr ? message : "dlopen failed";
+        error = message != nullptr ? message : "dlopen failed";
     }
+    return library;
+}
+
+void freeLibrary(void* library) {
+    dlclose(library);
+}
+
+VstPluginMainProc findEntry(void* library, const char* entryName) {
+    return reinterpret_cast<VstPluginMainProc>(dlsym(library, entryName));
+}
+
+#endif
+
+} // namespace
+
+VstHost::VstHost(const std::string& libraryPath) {
+    library = loadLibrary(libraryPath, loadError);
 }
 
 VstHost::~VstHost() {
@@ -73,19 +81,9 @@ VstHost::~VstHost() {
         close();
     }
     if (library != nullptr) {
-        dlclose(library);
+        freeLibrary(library);
     }
 }
-
-namespace {
-
-VstPluginMainProc findEntry(void* library, const char* entryName) {
-    return reinterpret_cast<VstPluginMainProc>(dlsym(library, entryName));
-}
-
-} // namespace
-
-#endif
 
 AEffect* VstHost::open(const char* entryName) {
     if (library == nullptr) {

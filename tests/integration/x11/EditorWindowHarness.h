@@ -18,11 +18,32 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <thread>
+
+// A rectangle of editor pixels: from left and top up to, not including, right and bottom.
+struct Area {
+    int left, top, right, bottom;
+    int x() const { return (left + right) / 2; }
+    int y() const { return (top + bottom) / 2; }
+    int width() const { return right - left; }
+    int height() const { return bottom - top; }
+};
+
+// Where the editor draws them (see MyEditor::buildControls).
+constexpr Area kHumFilterButton{8, 191, 30, 212};
+constexpr Area kRandomNoiseButton{395, 223, 417, 244};
+constexpr Area kEqualizerButton{8, 312, 30, 333};
+constexpr Area kInputButton{93, 94, 115, 115};
+constexpr Area kOutputButton{93, 115, 115, 136};
+constexpr Area kHumFrequencyField{37, 270, 72, 288};
+constexpr Area kMaxGainSlider{544, 351, 559, 407};
+constexpr Area kSpectrumView{231, 66, 568, 181};
+constexpr Area kTitle{0, 0, 230, 60}; // only the skin's background there
 
 class EditorWindowHarness {
 public:
@@ -163,6 +184,18 @@ public:
         for (const char c : text) {
             key(c == '.' ? XK_period : (c == '-' ? XK_minus : XK_0 + (c - '0')));
         }
+    }
+
+    // Clicks the middle of `area` and pumps the idle until the server shows the area changed;
+    // whether it did.
+    bool clickUntilChanged(const Area& area) {
+        const gui::Surface before = grab(area.left, area.top, area.width(), area.height());
+        click(area.x(), area.y());
+        return idleUntil([&] {
+            const gui::Surface now = grab(area.left, area.top, area.width(), area.height());
+            return !std::equal(now.data(), now.data() + area.width() * area.height(),
+                               before.data());
+        });
     }
 
     // What the server shows of the host's window (the editor's child in it), as 0x00RRGGBB.
