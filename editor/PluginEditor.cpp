@@ -52,8 +52,9 @@ public:
 #if defined(_WIN32)
     // The shell's calls behind Report and Help (the save dialog, opening a file) want COM on
     // the thread: OLE is initialised on the GUI thread while the editor is open.
+    // The window goes before OLE does, also when the host deletes the editor without closing it.
     ~PluginEditor() override {
-        leaveOle();
+        close();
     }
 
     bool open(void* parent) override {
